@@ -1,0 +1,90 @@
+#include "gl/Shader.h"
+
+#include <cassert>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+Shader::Shader(const std::string& shaderCode, GLenum shaderType)
+{
+    puts(" build shader ");
+    fflush(nullptr);
+    _object = glCreateShader(shaderType);
+    if (_object == 0)
+        throw std::runtime_error("glCreateShader failed");
+
+    puts(" build shader 2 ");
+    const char* code = shaderCode.c_str();
+    glShaderSource(_object, 1, &code, nullptr);
+
+    puts(" build shader 3 ");
+    glCompileShader(_object);
+    GLint status = GL_FALSE;
+    glGetShaderiv(_object, GL_COMPILE_STATUS, &status);
+    if (status != GL_FALSE) {
+        _refCount = new unsigned(1);
+        return;
+    }
+
+    std::string msg("Compile failure in shader:\n");
+    GLint length = 0;
+    glGetShaderiv(_object, GL_INFO_LOG_LENGTH, &length);
+    std::vector<char> log(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+    glGetShaderInfoLog(_object, length, nullptr, log.data());
+    msg += log.data();
+    glDeleteShader(_object);
+    _object = 0;
+    throw std::runtime_error(msg);
+}
+
+Shader Shader::shaderFromFile(const std::string& filePath, GLenum shaderType)
+{
+    std::ifstream f(filePath, std::ios::in | std::ios::binary);
+    if (!f.is_open())
+        throw std::runtime_error(std::string("Failed to open file: ") + filePath);
+    std::stringstream buffer;
+    buffer << f.rdbuf();
+    return Shader(buffer.str(), shaderType);
+}
+
+Shader::Shader(const Shader& other) : _object(other._object), _refCount(other._refCount)
+{
+    _retain();
+}
+
+Shader& Shader::operator=(const Shader& other)
+{
+    if (this == &other)
+        return *this;
+    _release();
+    _object = other._object;
+    _refCount = other._refCount;
+    _retain();
+    return *this;
+}
+
+Shader::~Shader()
+{
+    if (_refCount != nullptr)
+        _release();
+}
+
+void Shader::_retain()
+{
+    assert(_refCount);
+    *_refCount += 1;
+}
+
+void Shader::_release()
+{
+    assert(_refCount && *_refCount > 0);
+    *_refCount -= 1;
+    if (*_refCount == 0) {
+        glDeleteShader(_object);
+        _object = 0;
+        delete _refCount;
+        _refCount = nullptr;
+    }
+}

@@ -1,0 +1,191 @@
+#include "GlContext.h"
+
+#include <GL/glx.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qvtest {
+
+namespace {
+Display* dpy(void* d) { return static_cast<Display*>(d); }
+GLXContext ctx(void* c) { return static_cast<GLXContext>(c); }
+
+pid_t xvfbPid = 0;
+
+void stopXvfb()
+{
+    if (xvfbPid > 0) {
+        kill(xvfbPid, SIGTERM);
+        waitpid(xvfbPid, nullptr, 0);
+        xvfbPid = 0;
+    }
+}
+
+// Tests bring their own X server: without a DISPLAY, start a private Xvfb
+// (Mesa llvmpipe renders into it) and point DISPLAY at it for this process.
+void ensureDisplay()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+    const char* current = getenv("DISPLAY");
+    if (current != nullptr && current[0] != '\0')
+        return;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive a crashed test
+        close(fds[0]);
+        char fd[16];
+        snprintf(fd, sizeof fd, "%d", fds[1]);
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        return;
+    }
+    xvfbPid = pid;
+    atexit(stopXvfb);
+    char number[32] = {0};
+    size_t used = 0;
+    while (used + 1 < sizeof number) {
+        const ssize_t n = read(fds[0], number + used, sizeof number - 1 - used);
+        if (n <= 0 || memchr(number, '\n', used + static_cast<size_t>(n)) != nullptr) {
+            used += n > 0 ? static_cast<size_t>(n) : 0;
+            break;
+        }
+        used += static_cast<size_t>(n);
+    }
+    close(fds[0]);
+    if (used == 0)
+        return;
+    number[strcspn(number, "\n")] = '\0';
+    const std::string display = std::string(":") + number;
+    setenv("DISPLAY", display.c_str(), 1);
+}
+} // namespace
+
+GlContext::GlContext(int width, int height) : width_(width), height_(height)
+{
+    ensureDisplay();
+    // One connection for the whole process: closing it would unload Mesa's
+    // driver and leave its allocations without names for the leak checker.
+    static Display* shared = XOpenDisplay(nullptr);
+    Display* display = shared;
+    display_ = display;
+    if (display == nullptr) {
+        error_ = "cannot open the X display (is Xvfb installed?)";
+        return;
+    }
+    const int attribs[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
+                           GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
+                           GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8, GLX_DOUBLEBUFFER, False, None};
+    int count = 0;
+    GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attribs, &count);
+    if (configs == nullptr || count == 0) {
+        error_ = "no single-buffered RGBA pbuffer config";
+        return;
+    }
+    const int pbufferAttribs[] = {GLX_PBUFFER_WIDTH, width, GLX_PBUFFER_HEIGHT, height, None};
+    pbuffer_ = glXCreatePbuffer(display, configs[0], pbufferAttribs);
+    // A legacy context is a compatibility-profile one, as the viewer's canvas gets.
+    context_ = glXCreateNewContext(display, configs[0], GLX_RGBA_TYPE, nullptr, True);
+    XFree(configs);
+    if (context_ == nullptr) {
+        error_ = "glXCreateNewContext failed";
+        return;
+    }
+    makeCurrent();
+    glewExperimental = GL_TRUE;
+    const GLenum err = glewInit();
+    // GLEW 2.1 reports "missing GL version" without a window it knows; the
+    // function pointers are loaded all the same for a current GLX context.
+    if (err != GLEW_OK && err != GLEW_ERROR_NO_GLX_DISPLAY)
+        error_ = std::string("glewInit: ") + reinterpret_cast<const char*>(glewGetErrorString(err));
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    glViewport(0, 0, width, height);
+}
+
+GlContext::~GlContext()
+{
+    if (display_ == nullptr)
+        return;
+    glXMakeContextCurrent(dpy(display_), None, None, nullptr);
+    if (context_ != nullptr)
+        glXDestroyContext(dpy(display_), ctx(context_));
+    if (pbuffer_ != 0)
+        glXDestroyPbuffer(dpy(display_), pbuffer_);
+}
+
+void GlContext::makeCurrent()
+{
+    glXMakeContextCurrent(dpy(display_), pbuffer_, pbuffer_, ctx(context_));
+}
+
+void GlContext::canvasProjection()
+{
+    glViewport(0, 0, width_, height_);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, width_, height_, 0, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+Rgba GlContext::pixel(int x, int y) const
+{
+    unsigned char p[4] = {0, 0, 0, 0};
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x, height_ - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+    return Rgba{p[0], p[1], p[2], p[3]};
+}
+
+void GlTest::SetUp()
+{
+    gl_ = new GlContext(kWidth, kHeight);
+    ASSERT_TRUE(gl_->ok()) << gl_->error();
+    ASSERT_TRUE(gl_->error().empty()) << gl_->error();
+    gl_->canvasProjection();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void GlTest::TearDown()
+{
+    delete gl_;
+    gl_ = nullptr;
+}
+
+int GlTest::glMajorVersion() const
+{
+    const char* v = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    return v != nullptr ? v[0] - '0' : 0;
+}
+
+::testing::AssertionResult pixelNear(const Rgba& a, const Rgba& e, int tol)
+{
+    if (std::abs(a.r - e.r) <= tol && std::abs(a.g - e.g) <= tol && std::abs(a.b - e.b) <= tol &&
+        std::abs(a.a - e.a) <= tol)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << a.r << ", " << a.g << ", " << a.b << ", " << a.a
+                                         << ") differs from (" << e.r << ", " << e.g << ", " << e.b << ", "
+                                         << e.a << ") by more than " << tol;
+}
+
+} // namespace qvtest
