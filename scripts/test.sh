@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: native GL tests, the sanitized
+# (ASan+UBSan) native tests, the embedded-JVM tests and the JUnit tests.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+"$here/scripts/setup.sh" "$build"
+cd "$build"
+ctest -j"$(nproc)" --output-on-failure
