@@ -16,7 +16,7 @@
 GLenum TexDetail::textureType = GL_TEXTURE_2D;
 GLint TexDetail::maxTextureSize = 2048;
 unsigned int totalbyte = 0;
-std::map<unsigned long, TextureManager*> TextureManager::m_instance;
+std::map<unsigned long, TextureManager*>& TextureManager::m_instance = *new std::map<unsigned long, TextureManager*>();
 
 namespace {
 

@@ -63,5 +63,7 @@ public:
     std::map<std::string, TexDetail> m_texID;
     std::map<std::string, unsigned int> m_texForSpecial;
 
-    static std::map<unsigned long, TextureManager*> m_instance;
+    // Managers live as long as the process; the map is never destroyed either,
+    // so they stay reachable after static destructors have run.
+    static std::map<unsigned long, TextureManager*>& m_instance;
 };
