@@ -23,6 +23,8 @@ public class NativeBindingTest {
         "quorvex.viewer.Utils",
         "quorvex.viewer.ViewerProperties",
         "quorvex.viewer.OverlayView.GLPolygon",
+        "quorvex.viewer.OverlayView.GLImage",
+        "quorvex.viewer.OverlayView.GLCacheDrawing",
     };
 
     private static GLTestCanvas canvas;

@@ -1,0 +1,178 @@
+// Timings of the stimulus-image paths against baselines measured in the same
+// run: each figure is the median of repeated runs, glFinish() around each.
+#include "gl/GLCache.h"
+#include "gl/TextureManager.h"
+#include "gl/glTexture.h"
+#include "support/GlContext.h"
+
+#include <FreeImage.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+double medianMs(int runs, const std::function<void()>& setup, const std::function<void()>& timed)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        setup();
+        glFinish();
+        const auto t0 = std::chrono::steady_clock::now();
+        timed();
+        glFinish();
+        const auto t1 = std::chrono::steady_clock::now();
+        ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+void nothing() {}
+
+struct Pair {
+    double a, b;
+};
+
+// A and B alternate run by run, so load from other processes on the machine
+// falls on both alike.
+Pair pairedMs(int runs, const std::function<void()>& setupA, const std::function<void()>& a,
+              const std::function<void()>& setupB, const std::function<void()>& b)
+{
+    std::vector<double> as, bs;
+    for (int i = 0; i < runs; ++i) {
+        as.push_back(medianMs(1, setupA, a));
+        bs.push_back(medianMs(1, setupB, b));
+    }
+    std::sort(as.begin(), as.end());
+    std::sort(bs.begin(), bs.end());
+    return Pair{as[as.size() / 2], bs[bs.size() / 2]};
+}
+
+bool writeStimulus(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h)
+{
+    FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
+    if (dib == nullptr)
+        return false;
+    for (int y = 0; y < h; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, y);
+        for (int x = 0; x < w; ++x) {
+            line[3 * x + 0] = static_cast<BYTE>((x * 7 + y) & 0xff);
+            line[3 * x + 1] = static_cast<BYTE>((y * 3) & 0xff);
+            line[3 * x + 2] = static_cast<BYTE>(((x ^ y) * 5) & 0xff);
+        }
+    }
+    const bool ok = FreeImage_Save(fif, dib, path.c_str(), 0) != 0;
+    FreeImage_Unload(dib);
+    return ok;
+}
+
+void bareQuad(GLuint id, float w, float h)
+{
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0), glVertex2f(0, h);
+    glTexCoord2f(1, 0), glVertex2f(w, h);
+    glTexCoord2f(1, 1), glVertex2f(w, 0);
+    glTexCoord2f(0, 1), glVertex2f(0, 0);
+    glEnd();
+    glDisable(GL_TEXTURE_2D);
+}
+
+void ratio(const char* what, double ms, const char* base, double baseMs)
+{
+    printf("%-46s %9.3f ms   %-40s %9.3f ms   ratio %.3f\n", what, ms, base, baseMs, ms / baseMs);
+}
+
+} // namespace
+
+int main()
+{
+    qvtest::GlContext gl(1920, 1080);
+    if (!gl.ok()) {
+        fprintf(stderr, "no GL context: %s\n", gl.error().c_str());
+        return 1;
+    }
+    gl.canvasProjection();
+    printf("GL renderer: %s | GL version: %s\n", glGetString(GL_RENDERER), glGetString(GL_VERSION));
+    char dir[] = "/tmp/qvbenchXXXXXX";
+    if (mkdtemp(dir) == nullptr)
+        return 1;
+    const std::string stimulus = std::string(dir) + "/stimulus.png";
+    const std::string page = std::string(dir) + "/page.png";
+    if (!writeStimulus(stimulus, FIF_PNG, 1920, 1080) || !writeStimulus(page, FIF_PNG, 1280, 30000))
+        return 1;
+    TextureManager* tm = TextureManager::getInstance();
+    char* name = const_cast<char*>(stimulus.c_str());
+
+    // 1. Cached draw versus a bare textured quad of the same texture.
+    const GLuint id = static_cast<GLuint>(tm->getTexture(name));
+    const int frames = 20;
+    auto draws = [&](const std::function<void()>& one) {
+        return [&, one] {
+            for (int i = 0; i < frames; ++i)
+                one();
+        };
+    };
+    medianMs(3, nothing, draws([&] { tm->drawPlainTexture(name, 0, 0, 1920, 1080, false); })); // warm-up
+    const Pair drawn = pairedMs(15, nothing, draws([&] { tm->drawPlainTexture(name, 0, 0, 1920, 1080, false); }),
+                                nothing, draws([&] { bareQuad(id, 1920, 1080); }));
+    ratio("DrawTexture 1920x1080, cached (per draw)", drawn.a / frames, "bare textured quad", drawn.b / frames);
+
+    // 2. First load versus FreeImage's decode of the file alone.
+    auto firstLoad = [&] { tm->LoadTexture(name, false); };
+    auto evict = [&] { tm->UnloadAllTextures(); };
+    const Pair loaded = pairedMs(11, evict, firstLoad, nothing, [&] {
+        FIBITMAP* dib = FreeImage_Load(FIF_PNG, stimulus.c_str(), 0);
+        FreeImage_Unload(dib);
+    });
+    const double load = loaded.a;
+    ratio("first load 1920x1080 PNG", load, "FreeImage_Load alone", loaded.b);
+    // Where the difference goes: the same decode plus a bare upload in the same formats.
+    const Pair withUpload = pairedMs(11, evict, firstLoad, nothing, [&] {
+        FIBITMAP* dib = FreeImage_Load(FIF_PNG, stimulus.c_str(), 0);
+        GLuint t = 0;
+        glGenTextures(1, &t);
+        glBindTexture(GL_TEXTURE_2D, t);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1920, 1080, 0, GL_BGR, GL_UNSIGNED_BYTE, FreeImage_GetBits(dib));
+        glFinish();
+        glDeleteTextures(1, &t);
+        FreeImage_Unload(dib);
+    });
+    ratio("first load 1920x1080 PNG", withUpload.a, "FreeImage_Load + bare glTexImage2D", withUpload.b);
+
+    // 3. A 1280 x 30000 page: load (decode + bands) and per-frame draw.
+    const double pageLoad = medianMs(3, [&] { tm->clearLargeTexture(); },
+                                     [&] { tm->drawWebPageTexture(page.c_str(), 0, 0, 1280, 30000); });
+    const double pageDraw = medianMs(15, nothing, [&] { tm->drawWebPageTexture(page.c_str(), 0, -5000, 1280, 30000); });
+    printf("DrawWebPageTexture 1280x30000: load %.1f ms, per frame %.3f ms (%zu bands)\n", pageLoad, pageDraw,
+           tm->mega_texture_list.empty() ? size_t(0) : tm->mega_texture_list[0]->m_tex_list.size());
+    tm->clearLargeTexture();
+
+    // 4. saveBuffer versus glReadPixels into client memory plus the same save.
+    GLCache cache;
+    std::vector<unsigned char> client(1920 * 1080 * 4);
+    for (const char* ext : {"bmp", "png"}) {
+        const std::string out = std::string(dir) + "/view." + ext;
+        tm->drawPlainTexture(name, 0, 0, 1920, 1080, false);
+        cache.saveAsImage(out); // sizes the buffer
+        const Pair saved = pairedMs(9, nothing, [&] { cache.saveAsImage(out); }, nothing, [&] {
+            glPixelStorei(GL_PACK_ALIGNMENT, 4);
+            glReadPixels(0, 0, 1920, 1080, GL_BGRA, GL_UNSIGNED_BYTE, client.data());
+            tm->saveImage(1920, 1080, client.data(), out);
+        });
+        const std::string what = std::string("saveBuffer 1920x1080 (.") + ext + ")";
+        ratio(what.c_str(), saved.a, "glReadPixels to memory + same save", saved.b);
+    }
+    tm->UnloadAllTextures();
+    const std::string rm = std::string("rm -rf ") + dir;
+    return std::system(rm.c_str()) == 0 ? 0 : 1;
+}

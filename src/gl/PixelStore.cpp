@@ -1,0 +1,48 @@
+#include "gl/PixelStore.h"
+
+ScopedUnpackState::ScopedUnpackState(GLint alignment)
+{
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment_);
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &rowLength_);
+    glGetIntegerv(GL_UNPACK_SKIP_ROWS, &skipRows_);
+    glGetIntegerv(GL_UNPACK_SKIP_PIXELS, &skipPixels_);
+    if (glBindBuffer != nullptr) {
+        glGetIntegerv(GL_PIXEL_UNPACK_BUFFER_BINDING, &buffer_);
+        if (buffer_ != 0)
+            glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+}
+
+ScopedUnpackState::~ScopedUnpackState()
+{
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment_);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength_);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, skipRows_);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, skipPixels_);
+    if (buffer_ != 0)
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, static_cast<GLuint>(buffer_));
+}
+
+ScopedPackState::ScopedPackState()
+{
+    glGetIntegerv(GL_PACK_ALIGNMENT, &alignment_);
+    glGetIntegerv(GL_PACK_ROW_LENGTH, &rowLength_);
+    glGetIntegerv(GL_PACK_SKIP_ROWS, &skipRows_);
+    glGetIntegerv(GL_PACK_SKIP_PIXELS, &skipPixels_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+}
+
+ScopedPackState::~ScopedPackState()
+{
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment_);
+    glPixelStorei(GL_PACK_ROW_LENGTH, rowLength_);
+    glPixelStorei(GL_PACK_SKIP_ROWS, skipRows_);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, skipPixels_);
+}

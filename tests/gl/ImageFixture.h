@@ -1,0 +1,111 @@
+// Images written at test time with FreeImage, and a fixture that leaves the
+// context's texture manager empty so no test sees another's cache.
+#pragma once
+
+#include "gl/TextureManager.h"
+#include "support/GlContext.h"
+#include "support/SyslogCapture.h"
+
+#include <FreeImage.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+namespace qvtest {
+
+using PixelFn = std::function<Rgba(int x, int y)>; // y counted from the top
+
+// Writes a w x h image of `bpp` bits (8: grey from the red channel) as `fif`.
+inline bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, int bpp, const PixelFn& px,
+                       const RGBQUAD* background = nullptr)
+{
+    FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
+    if (dib == nullptr)
+        return false;
+    if (bpp == 8) {
+        RGBQUAD* pal = FreeImage_GetPalette(dib);
+        for (int i = 0; i < 256; ++i)
+            pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
+    }
+    for (int y = 0; y < h; ++y) {
+        BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
+        for (int x = 0; x < w; ++x) {
+            const Rgba c = px(x, y);
+            if (bpp == 8) {
+                line[x] = static_cast<BYTE>(c.r);
+                continue;
+            }
+            BYTE* p = line + x * (bpp / 8);
+            p[FI_RGBA_RED] = static_cast<BYTE>(c.r);
+            p[FI_RGBA_GREEN] = static_cast<BYTE>(c.g);
+            p[FI_RGBA_BLUE] = static_cast<BYTE>(c.b);
+            if (bpp == 32)
+                p[FI_RGBA_ALPHA] = static_cast<BYTE>(c.a);
+        }
+    }
+    if (background != nullptr)
+        FreeImage_SetBackgroundColor(dib, const_cast<RGBQUAD*>(background));
+    const bool ok = FreeImage_Save(fif, dib, path.c_str(), 0) != 0;
+    FreeImage_Unload(dib);
+    return ok;
+}
+
+inline PixelFn solid(Rgba c)
+{
+    return [c](int, int) { return c; };
+}
+
+// Red, green / blue, white quadrants.
+inline PixelFn quadrants(int w, int h)
+{
+    return [w, h](int x, int y) {
+        const bool right = x >= w / 2, bottom = y >= h / 2;
+        if (!bottom)
+            return right ? Rgba{0, 255, 0, 255} : Rgba{255, 0, 0, 255};
+        return right ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 255, 255};
+    };
+}
+
+class ImageTest : public GlTest {
+protected:
+    void SetUp() override
+    {
+        GlTest::SetUp();
+        char pattern[] = "/tmp/qvimagesXXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        dir_ = made;
+        manager_ = TextureManager::getInstance();
+        ASSERT_NE(manager_, nullptr);
+        manager_->UnloadAllTextures();
+        manager_->clearLargeTexture();
+        clearSyslog();
+    }
+    void TearDown() override
+    {
+        if (manager_ != nullptr) {
+            manager_->UnloadAllTextures();
+            manager_->clearLargeTexture();
+        }
+        const std::string rm = "rm -rf '" + dir_ + "'";
+        if (!dir_.empty() && std::system(rm.c_str()) != 0)
+            ADD_FAILURE() << "cannot remove " << dir_;
+        GlTest::TearDown();
+    }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    TextureManager& manager() { return *manager_; }
+    void clear()
+    {
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+
+private:
+    std::string dir_;
+    TextureManager* manager_ = nullptr;
+};
+
+} // namespace qvtest
