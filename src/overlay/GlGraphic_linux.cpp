@@ -213,3 +213,167 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer
 }
 
 } // extern "C"
+
+// ============================================================================
+// quorvex.viewer.OverlayView.GLCircle: fixation circles (instanced batches,
+// single circles, selection by colour picking).
+// ============================================================================
+#include "overlay/CircleDataSets.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+jlong circleCall(const char* what, jlong cobj, void (*body)(CircleDataSets&, const float*), const float* args)
+{
+    return qv::withHandle<CircleDataSets>(what, cobj, jlong(0), [&](CircleDataSets& c) {
+        body(c, args);
+        return jlong(1);
+    });
+}
+
+jintArray toJavaInts(JNIEnv* env, const std::vector<int>& values)
+{
+    jintArray array = env->NewIntArray(static_cast<jsize>(values.size()));
+    if (array == nullptr) {
+        qv::clearPendingException(env);
+        debug_trace("selectCircle: no Java array for %d slots \n", static_cast<int>(values.size()));
+        return nullptr;
+    }
+    if (!values.empty())
+        env->SetIntArrayRegion(array, 0, static_cast<jsize>(values.size()), values.data());
+    return array;
+}
+
+} // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint w, jint h)
+{
+    return qv::guard("intGLCirlce", jlong(0), [&] {
+        printf(" init circle %d %d \n", w, h);
+        fflush(stdout);
+        if (w < 1 || h < 1) {
+            debug_trace("intGLCirlce: canvas size %d x %d refused \n", w, h);
+            return jlong(0);
+        }
+        return qv::toHandle(new CircleDataSets(w, h));
+    });
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(JNIEnv*, jclass, jlong cobj)
+{
+    return circleCall("clearCircles", cobj, [](CircleDataSets& c, const float*) { c.clearNodes(); }, nullptr);
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv* env, jclass, jlong cobj,
+                                                                           jstring shaderfile, jstring shadername)
+{
+    return qv::withHandle<CircleDataSets>("setShaders", cobj, jlong(0), [&](CircleDataSets& c) {
+        const qv::Utf8 file = qv::utf8(env, shaderfile);
+        const qv::Utf8 name = qv::utf8(env, shadername);
+        if (!file || !name) {
+            debug_trace("setShaders: empty shader path or role \n");
+            return jlong(0);
+        }
+        if (std::strlen(file.get()) > 511) {
+            debug_trace("setShaders: shader path longer than 511 characters \n");
+            return jlong(0);
+        }
+        c.setShader(file.get(), name.get());
+        return jlong(1);
+    });
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong cobj)
+{
+    return circleCall("createGraphic", cobj, [](CircleDataSets& c, const float*) { c.createVbo(); }, nullptr);
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(
+    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b)
+{
+    const float a[] = {x, y, sx, sy, r, g, b};
+    return circleCall("fillSingleCircle", cobj, [](CircleDataSets& c, const float* v) {
+        c.drawSingleCircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], 1, 1.3f);
+    }, a);
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(
+    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b, jfloat alpha)
+{
+    const float a[] = {x, y, sx, sy, r, g, b, alpha};
+    return circleCall("fillSingleCircle", cobj, [](CircleDataSets& c, const float* v) {
+        c.drawSingleCircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], 1, v[7]);
+    }, a);
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(
+    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b, jfloat ls,
+    jint mode)
+{
+    return qv::withHandle<CircleDataSets>("drawSingleCircle", cobj, jlong(0), [&](CircleDataSets& c) {
+        c.drawSingleCircle(x, y, sx, sy, r, g, b, mode, ls);
+        return jlong(1);
+    });
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(
+    JNIEnv*, jclass, jlong cobj, jint index, jfloat x, jfloat y, jfloat size, jfloat r, jfloat g, jfloat b)
+{
+    return qv::withHandle<CircleDataSets>("addCircle", cobj, jlong(0), [&](CircleDataSets& c) {
+        c.addCircleNode(index, x, y, size, r, g, b);
+        return jlong(1);
+    });
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle(JNIEnv*, jclass, jlong cobj, jfloat x,
+                                                                          jfloat y, jfloat size, jfloat r, jfloat g,
+                                                                          jfloat b)
+{
+    const float a[] = {x, y, size, r, g, b};
+    return circleCall("addCircle", cobj, [](CircleDataSets& c, const float* v) {
+        c.addCircleNode(v[0], v[1], v[2], v[3], v[4], v[5]);
+    }, a);
+}
+
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateCircle(JNIEnv*, jclass, jlong cobj, jint id,
+                                                                            jfloat x, jfloat y, jfloat size, jfloat r,
+                                                                            jfloat g, jfloat b)
+{
+    qv::withHandleVoid<CircleDataSets>("updateCircle", cobj,
+                                       [&](CircleDataSets& c) { c.updateNode(id, x, y, size, r, g, b); });
+}
+
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong cobj)
+{
+    qv::withHandleVoid<CircleDataSets>("drawCircle", cobj, [](CircleDataSets& c) { c.renderVbo(0); });
+}
+
+JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(JNIEnv* env, jclass, jlong cobj,
+                                                                                 jint x, jint y, jint w, jint h)
+{
+    return qv::withHandle<CircleDataSets>("selectCircle", cobj, jintArray(nullptr), [&](CircleDataSets& c) {
+        if (!c.canSelect()) {
+            debug_trace("selectCircle: selection cannot run (GL %d, graphic %s) \n", c.version,
+                        c.programsReady ? "created" : "not created");
+            return jintArray(nullptr);
+        }
+        c.selectNodes(x, y, w, h);
+        return toJavaInts(env, c.found_list);
+    });
+}
+
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateWindowSize(JNIEnv*, jclass, jlong cobj, jint w,
+                                                                                jint h)
+{
+    return qv::withHandle<CircleDataSets>("updateWindowSize", cobj, jint(0), [&](CircleDataSets& c) {
+        c.updateWindowSize(w, h);
+        return jint(1);
+    });
+}
+
+} // extern "C"

@@ -25,6 +25,7 @@ public class NativeBindingTest {
         "quorvex.viewer.OverlayView.GLPolygon",
         "quorvex.viewer.OverlayView.GLImage",
         "quorvex.viewer.OverlayView.GLCacheDrawing",
+        "quorvex.viewer.OverlayView.GLCircle",
     };
 
     private static GLTestCanvas canvas;

@@ -1,0 +1,31 @@
+// The indexed circle add, which the JVM cannot bind beside the unmangled
+// addCircle, called the way a native caller would. No GL needed: it writes tables only.
+#include "overlay/CircleDataSets.h"
+
+#include <gtest/gtest.h>
+#include <jni.h>
+
+extern "C" JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(
+    JNIEnv*, jclass, jlong, jint, jfloat, jfloat, jfloat, jfloat, jfloat, jfloat);
+
+TEST(CircleIndexedAdd, WritesTheSlotAndEndsTheSetThere)
+{
+    CircleDataSets circles;
+    circles.rx = 200;
+    circles.ry = 100;
+    const jlong handle = static_cast<jlong>(reinterpret_cast<intptr_t>(&circles));
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, handle, 9, 100, 50, 512,
+                                                                            1, 0.5f, 0),
+              1);
+    EXPECT_EQ(circles.totalNodes, 10);
+    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[9 * 4 + 0], 0.5f);
+    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[9 * 4 + 1], 0.5f);
+    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[9 * 4 + 2], 0.5f);
+    EXPECT_EQ(CircleDataSets::attributeTex2[9 * 3 + 1], 127);
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, handle, -1, 1, 1, 1, 1,
+                                                                            1, 1),
+              1);
+    EXPECT_EQ(circles.totalNodes, 10); // refused slot: nothing written
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, 0, 3, 1, 1, 1, 1, 1, 1),
+              0);
+}
