@@ -23,6 +23,7 @@ public class NativeBindingTest {
         "quorvex.viewer.Utils",
         "quorvex.viewer.ViewerProperties",
         "quorvex.viewer.OverlayView.GLPolygon",
+        "quorvex.viewer.OverlayView.GLDirectBuffer",
     };
 
     private static GLTestCanvas canvas;
