@@ -26,6 +26,7 @@ public class NativeBindingTest {
         "quorvex.viewer.OverlayView.GLImage",
         "quorvex.viewer.OverlayView.GLCacheDrawing",
         "quorvex.viewer.OverlayView.GLCircle",
+        "quorvex.viewer.OverlayView.GLDirectBuffer",
     };
 
     private static GLTestCanvas canvas;
