@@ -126,10 +126,14 @@ int main(int argc, char** argv)
     gl.canvasProjection();
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
-    std::printf("%-9s %-8s %14s %14s %14s %10s %10s\n", "nodes", "mode", "instanced ns", "fallback ns",
-                "plain ns", "fb/inst", "inst/plain");
+    std::printf("%-9s %-8s %14s %14s %14s %10s %10s %12s %12s %10s\n", "nodes", "mode", "instanced ns",
+                "fallback ns", "plain ns", "fb/inst", "inst/plain", "inst nr ns", "fb nr ns", "fb/inst nr");
+    std::printf("(nr: rasteriser discarded)\n");
 
+    const int maxNodes = argc > 3 ? std::atoi(argv[3]) : 1000000;
     for (int n : {100000, 1000000}) {
+        if (n > maxNodes)
+            break;
         const std::vector<Node> nodes = makeNodes(n);
         CircleDataSets circles(kCanvas, kCanvas);
         for (const auto& v : nodes)
@@ -156,8 +160,21 @@ int main(int argc, char** argv)
                 const PlainBuffers buffers(nodes, mode == 1);
                 plain = timeDraw([&] { buffers.draw(); }, reps) / n;
             }
-            std::printf("%-9d %-8s %14.1f %14.1f %14.1f %10.1f %10.2f\n", n, mode == 0 ? "outline" : "filled",
-                        inst * 1e9, fallback * 1e9, plain * 1e9, fallback / inst, inst / plain);
+            // The same two draws with rasterisation discarded: what is left is the
+            // submission and vertex work that instancing removes, which a
+            // software rasteriser otherwise hides behind its per-pixel cost.
+            glEnable(GL_RASTERIZER_DISCARD);
+            const double instSubmit = timeDraw([&] { circles.renderVbo(mode); }, reps) / n;
+            circles.version = 2;
+            circles.totalNodes = subset;
+            const double fallbackSubmit = timeDraw([&] { circles.renderVbo(mode); }, 1) / subset;
+            circles.version = 4;
+            circles.totalNodes = n;
+            glDisable(GL_RASTERIZER_DISCARD);
+
+            std::printf("%-9d %-8s %14.1f %14.1f %14.1f %10.1f %10.2f %12.1f %12.1f %10.1f\n", n,
+                        mode == 0 ? "outline" : "filled", inst * 1e9, fallback * 1e9, plain * 1e9, fallback / inst,
+                        inst / plain, instSubmit * 1e9, fallbackSubmit * 1e9, fallbackSubmit / instSubmit);
             std::fflush(stdout);
         }
     }
