@@ -7,12 +7,22 @@ import com.jogamp.opengl.GLCapabilities;
 import com.jogamp.opengl.GLContext;
 import com.jogamp.opengl.GLProfile;
 
+import java.awt.Color;
+import java.awt.GradientPaint;
+import java.awt.Graphics2D;
+import java.awt.RenderingHints;
 import java.awt.image.BufferedImage;
 import java.io.File;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.util.Arrays;
+import java.util.Random;
 import javax.imageio.ImageIO;
 
+import quorvex.viewer.OverlayView.GLCacheDrawing;
+import quorvex.viewer.OverlayView.GLCircle;
+import quorvex.viewer.OverlayView.GLDirectBuffer;
+import quorvex.viewer.OverlayView.GLImage;
 import quorvex.viewer.OverlayView.GLPolygon;
 import quorvex.viewer.Utils;
 
@@ -29,6 +39,13 @@ public final class Demo {
         {{60, 740, 740, 60}, {40, 40, 110, 110}},
         {{80, 420, 420, 80}, {160, 160, 520, 520}},
         {{470, 740, 740, 620, 620, 470}, {160, 160, 520, 520, 300, 300}},
+    };
+
+    /** Fixations of the demo recording: x, y, duration in ms. */
+    static final float[][] FIXATIONS = {
+        {120, 75, 180}, {300, 70, 240}, {520, 78, 200}, {690, 72, 160},
+        {180, 240, 420}, {300, 300, 520}, {250, 420, 300}, {360, 470, 260},
+        {540, 210, 350}, {660, 240, 280}, {690, 400, 380}, {680, 480, 220},
     };
 
     public static void main(String[] args) throws Exception {
@@ -54,10 +71,17 @@ public final class Demo {
             canvasProjection(gl);
             gl.glClearColor(0.12f, 0.12f, 0.14f, 1f);
             gl.glClear(GL.GL_COLOR_BUFFER_BIT | GL.GL_DEPTH_BUFFER_BIT);
+            drawStimulus(gl, writeStimulus(new File(out, "stimulus.png")));
+            drawHeatmap();
             drawInterestAreas(gl);
+            drawFixations(gl);
             gl.glFinish();
+
             File png = new File(out, "recording-view.png");
-            ImageIO.write(readBack(gl), "png", png);
+            long cache = GLCacheDrawing.intGLCache();
+            if (cache == 0 || GLCacheDrawing.saveBuffer(cache, png.getPath()) != 1 || !png.isFile()) {
+                throw new IllegalStateException("the view was not saved to " + png);
+            }
             System.out.println("saved " + png.getPath());
         } finally {
             context.release();
@@ -74,6 +98,94 @@ public final class Demo {
         gl.glLoadIdentity();
     }
 
+    /** A synthetic stimulus: a page with a title, a picture and a caption. */
+    static File writeStimulus(File file) throws Exception {
+        BufferedImage image = new BufferedImage(WIDTH, HEIGHT, BufferedImage.TYPE_INT_RGB);
+        Graphics2D g = image.createGraphics();
+        g.setRenderingHint(RenderingHints.KEY_ANTIALIASING, RenderingHints.VALUE_ANTIALIAS_ON);
+        g.setPaint(new GradientPaint(0, 0, new Color(236, 232, 222), 0, HEIGHT, new Color(206, 200, 188)));
+        g.fillRect(0, 0, WIDTH, HEIGHT);
+        g.setColor(new Color(60, 60, 70));
+        for (int i = 0; i < 9; i++) {
+            g.fillRect(80 + i * 72, 62, 56, 26); // title words
+        }
+        g.setPaint(new GradientPaint(80, 160, new Color(70, 120, 170), 420, 520, new Color(150, 190, 120)));
+        g.fillRect(90, 170, 320, 340); // picture
+        g.setColor(new Color(230, 190, 60));
+        g.fillOval(250, 230, 110, 110);
+        g.setColor(new Color(90, 90, 100));
+        for (int line = 0; line < 6; line++) {
+            g.fillRect(485, 180 + line * 20, 240, 8); // caption lines
+        }
+        for (int line = 0; line < 10; line++) {
+            g.fillRect(635, 320 + line * 19, 95, 8);
+        }
+        g.dispose();
+        ImageIO.write(image, "png", file);
+        return file;
+    }
+
+    static void drawStimulus(GL2 gl, File stimulus) {
+        gl.glColor4f(1f, 1f, 1f, 1f);
+        GLImage.DrawTexture(stimulus.getPath(), 0, 0, WIDTH, HEIGHT);
+        if (GLImage.GetTexture(stimulus.getPath()) == 0) {
+            throw new IllegalStateException("the stimulus was not loaded");
+        }
+    }
+
+    /**
+     * Gaze cells around the fixations (weight by duration), passed as 40-byte records in a direct
+     * buffer. The scene spreads each cell with a Gaussian of 16 cells, so a few cells per fixation suffice.
+     */
+    static void drawHeatmap() {
+        Random random = new Random(7);
+        int perFixation = 6;
+        ByteBuffer records = ByteBuffer.allocateDirect(FIXATIONS.length * perFixation * 40).order(ByteOrder.nativeOrder());
+        int count = 0;
+        for (float[] f : FIXATIONS) {
+            double spread = 6;
+            for (int i = 0; i < perFixation; i++) {
+                int x = (int) Math.round(f[0] + random.nextGaussian() * spread);
+                int y = (int) Math.round(f[1] + random.nextGaussian() * spread);
+                records.putInt(x).putInt(y).putInt(Math.min(255, (int) (f[2] / 10))).putInt(0);
+                for (int k = 0; k < 6; k++) records.putInt(0);
+                count++;
+            }
+        }
+        long heatmap = GLDirectBuffer.iniHeatmapBuffer_n(WIDTH, HEIGHT);
+        if (heatmap == 0) {
+            throw new IllegalStateException("the heatmap scene could not be built");
+        }
+        GLDirectBuffer.updateHeatmapBuffer_n(heatmap, records, WIDTH, HEIGHT, count);
+        GLDirectBuffer.drawHeatmapBuffer_n(heatmap);
+        GLDirectBuffer.deleteHeatmap_n(heatmap);
+    }
+
+    /** Fixation circles (radius by duration) drawn in one batch; those under a window are selected. */
+    static void drawFixations(GL2 gl) {
+        long circles = GLCircle.intGLCirlce(WIDTH, HEIGHT);
+        gl.glEnable(GL.GL_BLEND);
+        gl.glBlendFunc(GL.GL_SRC_ALPHA, GL.GL_ONE_MINUS_SRC_ALPHA);
+        for (float[] f : FIXATIONS) {
+            float radius = 6 + f[2] / 25f;
+            GLCircle.addCircle(circles, f[0], f[1], radius, 0.85f, 0.15f, 0.35f);
+            // fillSingleCircle scales the unit template by sx / 100 (radius 2 × sx).
+            GLCircle.fillSingleCircle(circles, f[0], f[1], radius / 2, radius / 2, 0.85f, 0.15f, 0.35f, 0.3f);
+        }
+        GLCircle.createGraphic(circles);
+        // Selection works in window coordinates (y up): the window over the picture's centre.
+        int[] selected = GLCircle.selectCircle(circles, 290, HEIGHT - 310, 24, 24);
+        System.out.println("selected fixations: " + Arrays.toString(selected));
+        canvasProjection(gl);
+        GLCircle.drawCircle(circles);
+        // Scanpath between consecutive fixations.
+        gl.glColor4f(0.85f, 0.15f, 0.35f, 0.8f);
+        gl.glBegin(GL.GL_LINE_STRIP);
+        for (float[] f : FIXATIONS) gl.glVertex2f(f[0], f[1]);
+        gl.glEnd();
+        gl.glDisable(GL.GL_BLEND);
+    }
+
     static void drawInterestAreas(GL2 gl) {
         gl.glEnable(GL.GL_BLEND);
         gl.glBlendFunc(GL.GL_SRC_ALPHA, GL.GL_ONE_MINUS_SRC_ALPHA);
@@ -87,20 +199,5 @@ public final class Demo {
             gl.glEnd();
         }
         gl.glDisable(GL.GL_BLEND);
-    }
-
-    static BufferedImage readBack(GL2 gl) {
-        ByteBuffer pixels = ByteBuffer.allocateDirect(WIDTH * HEIGHT * 4).order(ByteOrder.nativeOrder());
-        gl.glPixelStorei(GL.GL_PACK_ALIGNMENT, 1);
-        gl.glReadPixels(0, 0, WIDTH, HEIGHT, GL.GL_RGBA, GL.GL_UNSIGNED_BYTE, pixels);
-        BufferedImage image = new BufferedImage(WIDTH, HEIGHT, BufferedImage.TYPE_INT_RGB);
-        for (int y = 0; y < HEIGHT; y++) {
-            for (int x = 0; x < WIDTH; x++) {
-                int i = ((HEIGHT - 1 - y) * WIDTH + x) * 4;
-                int rgb = (pixels.get(i) & 0xff) << 16 | (pixels.get(i + 1) & 0xff) << 8 | (pixels.get(i + 2) & 0xff);
-                image.setRGB(x, y, rgb);
-            }
-        }
-        return image;
     }
 }
