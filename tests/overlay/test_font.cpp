@@ -452,14 +452,6 @@ TEST_F(FontFileTest, SizeIsKeptAtCreationAndClampedOnChange)
     EXPECT_EQ(font->m_fontTexture, texture);
 }
 
-TEST_F(FontFileTest, UnloadedFontIgnoresSizeChanges)
-{
-    QX_FTFont font(const_cast<char*>("NoSuchFont.ttf"), 20);
-    font.setFontSize(30);
-    EXPECT_EQ(font.fontsize, 20);
-    EXPECT_EQ(font.m_font, nullptr);
-}
-
 TEST_F(FontFileTest, ShaderPathsAreRecordedByType)
 {
     QX_FTFont font(const_cast<char*>("NoSuchFont.ttf"), 20);
