@@ -470,3 +470,89 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeat
 }
 
 } // extern "C"
+
+// ---------------------------------------------------------------------------
+// quorvex.viewer.OverlayView.GLFont: text labels from a texture-atlas font.
+// A font lives until the process ends; no export destroys one.
+// ---------------------------------------------------------------------------
+
+#include "overlay/QX_FTFont.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv* env, jclass, jstring fontfile,
+                                                                        jint size)
+{
+    return qv::guard("intGLFont", jlong(0), [&] {
+        const qv::Utf8 name = qv::utf8(env, fontfile);
+        jlong handle = 0;
+        if (!QX_FTFont::acceptsName(name.get())) {
+            debug_trace("intGLFont: font name is empty or too long \n");
+        } else {
+            std::unique_ptr<QX_FTFont> font(new QX_FTFont(name.get(), size));
+            if (font->init() == 1) {
+                handle = qv::toHandle(font.release());
+            } else {
+                puts(" font init failed delete it ");
+                fflush(NULL);
+                debug_trace("intGLFont: no usable font for %s at size %d \n", name.get(), size);
+            }
+        }
+        printf("loading Result %x %lld\n", static_cast<unsigned int>(handle), static_cast<long long>(handle));
+        fflush(NULL);
+        return handle;
+    });
+}
+
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv* env, jclass, jlong fobj,
+                                                                         jstring shaderFile, jstring shaderType)
+{
+    return qv::withHandle<QX_FTFont>("setShaders", fobj, jlong(0), [&](QX_FTFont& font) {
+        const qv::Utf8 file = qv::utf8(env, shaderFile);
+        const qv::Utf8 type = qv::utf8(env, shaderType);
+        if (file == nullptr || type == nullptr) {
+            debug_trace("setShaders: empty shader file or type \n");
+            return jlong(0);
+        }
+        font.setShader(file.get(), type.get());
+        return jlong(1);
+    });
+}
+
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_loadFont(JNIEnv*, jclass, jlong) {}
+
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong fobj, jint size)
+{
+    qv::withHandleVoid<QX_FTFont>("setFontSizes", fobj, [&](QX_FTFont& font) { font.setFontSize(size); });
+}
+
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv* env, jclass, jlong fobj, jfloat x,
+                                                                      jfloat y, jstring text, jfloat r, jfloat g,
+                                                                      jfloat b)
+{
+    return qv::withHandle<QX_FTFont>("drawText", fobj, jint(0), [&](QX_FTFont& font) {
+        if (text == nullptr) {
+            debug_trace("drawText: null text \n");
+            return jint(0);
+        }
+        const qv::Utf8 utf8 = qv::utf8(env, text);
+        const jsize length = env->GetStringLength(text);
+        // Truncation toward zero of coordinates far outside int is pinned to the range.
+        const auto toInt = [](jfloat v) {
+            return std::isfinite(v) && std::fabs(v) < 2.0e9f ? static_cast<int>(v) : 0;
+        };
+        font.drawFont(toInt(x), toInt(y), utf8.get(), length, r, g, b);
+        return jint(1);
+    });
+}
+
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_updateText(JNIEnv*, jclass, jlong, jint, jfloat, jfloat,
+                                                                        jstring, jfloat, jfloat, jfloat)
+{
+}
+
+} // extern "C"

@@ -27,6 +27,7 @@ public class NativeBindingTest {
         "quorvex.viewer.OverlayView.GLCacheDrawing",
         "quorvex.viewer.OverlayView.GLCircle",
         "quorvex.viewer.OverlayView.GLDirectBuffer",
+        "quorvex.viewer.OverlayView.GLFont",
     };
 
     private static GLTestCanvas canvas;
