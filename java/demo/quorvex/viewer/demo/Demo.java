@@ -22,6 +22,7 @@ import javax.imageio.ImageIO;
 import quorvex.viewer.OverlayView.GLCacheDrawing;
 import quorvex.viewer.OverlayView.GLCircle;
 import quorvex.viewer.OverlayView.GLDirectBuffer;
+import quorvex.viewer.OverlayView.GLFont;
 import quorvex.viewer.OverlayView.GLImage;
 import quorvex.viewer.OverlayView.GLPolygon;
 import quorvex.viewer.Utils;
@@ -75,6 +76,7 @@ public final class Demo {
             drawHeatmap();
             drawInterestAreas(gl);
             drawFixations(gl);
+            drawLabels(gl);
             gl.glFinish();
 
             File png = new File(out, "recording-view.png");
@@ -184,6 +186,31 @@ public final class Demo {
         for (float[] f : FIXATIONS) gl.glVertex2f(f[0], f[1]);
         gl.glEnd();
         gl.glDisable(GL.GL_BLEND);
+    }
+
+    /**
+     * Fixation numbers and area names; the font falls back to the Ubuntu Mono beside the library.
+     * Glyph boxes grow from the pen towards +y, so labels are drawn in a y-up projection.
+     */
+    static void drawLabels(GL2 gl) {
+        gl.glMatrixMode(GL2.GL_PROJECTION);
+        gl.glLoadIdentity();
+        gl.glOrtho(0, WIDTH, 0, HEIGHT, -1, 1);
+        gl.glMatrixMode(GL2.GL_MODELVIEW);
+        long font = GLFont.intGLFont("arial.ttf", 16);
+        if (font == 0) {
+            throw new IllegalStateException("no font for the labels");
+        }
+        for (int i = 0; i < FIXATIONS.length; i++) {
+            float[] f = FIXATIONS[i];
+            float radius = 6 + f[2] / 25f;
+            GLFont.drawText(font, f[0] + radius + 2, HEIGHT - f[1], Integer.toString(i + 1), 0.1f, 0.1f, 0.15f);
+        }
+        String[] names = {"Titel", "Bild", "Légende"};
+        for (int i = 0; i < AREAS.length; i++) {
+            GLFont.drawText(font, AREAS[i][0][0] + 4, HEIGHT - AREAS[i][1][0] + 4, names[i], 0.2f, 0.45f, 0.8f);
+        }
+        canvasProjection(gl);
     }
 
     static void drawInterestAreas(GL2 gl) {
