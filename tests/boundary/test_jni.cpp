@@ -144,4 +144,8 @@ TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
     EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, two, -5), 0);
     EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(env, nullptr, none, none, 3), 0);
     EXPECT_TRUE(qvtest::syslogContains("no vertices"));
+    // A count far beyond the arrays reads only what they hold (the sanitized
+    // build of this test catches any read past the copied elements).
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, two, 1000), 1);
+    EXPECT_TRUE(qvtest::syslogContains("nums 1000 exceeds the arrays, using 2"));
 }
