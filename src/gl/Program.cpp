@@ -1,5 +1,7 @@
 #include "gl/Program.h"
 
+#include "gl/InfoLog.h"
+
 #include <cassert>
 #include <stdexcept>
 
@@ -25,11 +27,7 @@ Program::Program(const std::vector<Shader>& shaders)
     }
 
     std::string msg("Program linking failure: ");
-    GLint length = 0;
-    glGetProgramiv(_object, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> log(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
-    glGetProgramInfoLog(_object, length, nullptr, log.data());
-    msg += log.data();
+    msg += infoLog(_object, glGetProgramiv, glGetProgramInfoLog);
     glDeleteProgram(_object);
     _object = 0;
     throw std::runtime_error(msg);

@@ -1,5 +1,7 @@
 #include "gl/Shader.h"
 
+#include "gl/InfoLog.h"
+
 #include <cassert>
 #include <cstdio>
 #include <fstream>
@@ -29,11 +31,7 @@ Shader::Shader(const std::string& shaderCode, GLenum shaderType)
     }
 
     std::string msg("Compile failure in shader:\n");
-    GLint length = 0;
-    glGetShaderiv(_object, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> log(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
-    glGetShaderInfoLog(_object, length, nullptr, log.data());
-    msg += log.data();
+    msg += infoLog(_object, glGetShaderiv, glGetShaderInfoLog);
     glDeleteShader(_object);
     _object = 0;
     throw std::runtime_error(msg);
