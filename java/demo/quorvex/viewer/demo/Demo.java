@@ -15,7 +15,6 @@ import java.awt.image.BufferedImage;
 import java.io.File;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
-import java.util.Arrays;
 import java.util.Random;
 import javax.imageio.ImageIO;
 
@@ -163,24 +162,50 @@ public final class Demo {
         GLDirectBuffer.deleteHeatmap_n(heatmap);
     }
 
-    /** Fixation circles (radius by duration) drawn in one batch; those under a window are selected. */
+    /** The selection window over the picture's sun, in canvas pixels (y down). */
+    static final int[] SELECTION = {255, 235, 100, 100};
+
+    /**
+     * The recording's fixations, filled, plus the fixations of the rest of the group (a few
+     * thousand, clustered on the same targets) drawn as outlines in one batched draw. The circles
+     * under the selection window are picked on the GPU and turn black.
+     */
     static void drawFixations(GL2 gl) {
         long circles = GLCircle.intGLCirlce(WIDTH, HEIGHT);
         gl.glEnable(GL.GL_BLEND);
         gl.glBlendFunc(GL.GL_SRC_ALPHA, GL.GL_ONE_MINUS_SRC_ALPHA);
+        Random random = new Random(11);
+        int group = 0;
+        for (int k = 0; k < 3000; k++) {
+            float[] target = FIXATIONS[random.nextInt(FIXATIONS.length)];
+            float x = (float) (target[0] + random.nextGaussian() * 28);
+            float y = (float) (target[1] + random.nextGaussian() * 22);
+            float radius = 3 + random.nextFloat() * 5;
+            GLCircle.addCircle(circles, x, y, radius, 0.95f, 0.55f, 0.1f);
+            group++;
+        }
         for (float[] f : FIXATIONS) {
             float radius = 6 + f[2] / 25f;
             GLCircle.addCircle(circles, f[0], f[1], radius, 0.85f, 0.15f, 0.35f);
-            // fillSingleCircle scales the unit template by sx / 100 (radius 2 × sx).
+            // fillSingleCircle scales the unit template by sx / 100 (radius 2 x sx).
             GLCircle.fillSingleCircle(circles, f[0], f[1], radius / 2, radius / 2, 0.85f, 0.15f, 0.35f, 0.3f);
         }
         GLCircle.createGraphic(circles);
-        // Selection works in window coordinates (y up): the window over the picture's centre.
-        int[] selected = GLCircle.selectCircle(circles, 290, HEIGHT - 310, 24, 24);
-        System.out.println("selected fixations: " + Arrays.toString(selected));
+        // Selection takes window coordinates (y up, lower-left corner).
+        int[] selected = GLCircle.selectCircle(circles, SELECTION[0], HEIGHT - SELECTION[1] - SELECTION[3],
+                SELECTION[2], SELECTION[3]);
+        System.out.println(group + FIXATIONS.length + " fixation circles, " + (selected == null ? 0 : selected.length)
+                + " selected under the window");
         canvasProjection(gl);
         GLCircle.drawCircle(circles);
-        // Scanpath between consecutive fixations.
+        // The selection window and the recording's scanpath.
+        gl.glColor4f(0.1f, 0.1f, 0.1f, 0.9f);
+        int[] w = SELECTION;
+        float[] wx = {w[0], w[0] + w[2], w[0] + w[2], w[0]};
+        float[] wy = {w[1], w[1], w[1] + w[3], w[1] + w[3]};
+        gl.glBegin(GL.GL_LINES);
+        GLPolygon.drawPolygonGLF(wx, wy, 4);
+        gl.glEnd();
         gl.glColor4f(0.85f, 0.15f, 0.35f, 0.8f);
         gl.glBegin(GL.GL_LINE_STRIP);
         for (float[] f : FIXATIONS) gl.glVertex2f(f[0], f[1]);
