@@ -47,23 +47,35 @@ long statusKiB(const char* field)
     return -1;
 }
 
-// Resident KiB of the mapping that holds address, -1 when not found.
-long mappingRssKiB(const void* address)
+struct Mapping {
+    unsigned long lo = 0, hi = 0;
+    long rssKiB = -1;
+};
+
+// The mapping of /proc/self/smaps that holds address (rssKiB -1 when not found).
+Mapping mappingOf(const void* address)
 {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
     std::ifstream in("/proc/self/smaps");
     std::string line;
+    Mapping m;
     bool inside = false;
     while (std::getline(in, line)) {
         unsigned long lo = 0, hi = 0;
         if (std::sscanf(line.c_str(), "%lx-%lx ", &lo, &hi) == 2 && line.find(':') > line.find(' ')) {
             inside = a >= lo && a < hi;
+            if (inside) {
+                m.lo = lo;
+                m.hi = hi;
+            }
             continue;
         }
-        if (inside && line.compare(0, 4, "Rss:") == 0)
-            return std::atol(line.c_str() + 4);
+        if (inside && line.compare(0, 4, "Rss:") == 0) {
+            m.rssKiB = std::atol(line.c_str() + 4);
+            return m;
+        }
     }
-    return -1;
+    return m;
 }
 
 struct MemoryRow {
@@ -73,10 +85,13 @@ struct MemoryRow {
 
 MemoryRow memoryRow(const std::string& stage)
 {
-    const long t1 = mappingRssKiB(CircleDataSets::attributeTex);
-    const long t2 = mappingRssKiB(CircleDataSets::attributeTex2);
-    return MemoryRow{stage, statusKiB("VmRSS"), statusKiB("RssAnon"), statusKiB("RssFile"),
-                     t1 < 0 || t2 < 0 ? -1 : t1 + t2};
+    // The kernel may merge the two tables' anonymous mappings into one; count it once.
+    const Mapping t1 = mappingOf(CircleDataSets::attributeTex);
+    const Mapping t2 = mappingOf(CircleDataSets::attributeTex2);
+    long tables = -1;
+    if (t1.rssKiB >= 0 && t2.rssKiB >= 0)
+        tables = t1.lo == t2.lo ? t1.rssKiB : t1.rssKiB + t2.rssKiB;
+    return MemoryRow{stage, statusKiB("VmRSS"), statusKiB("RssAnon"), statusKiB("RssFile"), tables};
 }
 
 // Bytes of the class-wide tables as the types give them.
@@ -178,7 +193,7 @@ std::string cpuModel()
 
 void printMemory(const std::vector<MemoryRow>& rows)
 {
-    std::printf("\n== memory (KiB; tables = resident KiB of the two table mappings, /proc/self/smaps) ==\n");
+    std::printf("\n== memory (KiB; tables = resident KiB of the mapping(s) holding the two tables, /proc/self/smaps) ==\n");
     std::printf("class-wide tables from the types: %zu bytes (%.2f MiB); template %zu bytes\n", tableBytes(),
                 static_cast<double>(tableBytes()) / (1024.0 * 1024.0), templateBytes());
     std::printf("%-44s %10s %10s %10s %10s %12s\n", "stage", "VmRSS", "RssAnon", "RssFile", "tables", "dRSS prev");
