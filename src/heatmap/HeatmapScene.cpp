@@ -30,15 +30,21 @@ const char* const kVertexSource =
     "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
     "}\n";
 
+// What both blur passes declare: the sampled texture, any extra uniforms, the
+// 64 weights initialised in the source, and the step of one cell.
+std::string passPrelude(const char* extraUniforms)
+{
+    return std::string("#version 120\n"
+                       "uniform sampler2D LookupTex;\n") +
+           extraUniforms + "uniform float Weight[64] = float[64](\n" + kWeights +
+           ");\n"
+           "const float step = 1.0 / 512.0;\n";
+}
+
 // Vertical pass: no bounds test, samples past an edge follow the texture's wrap mode.
 std::string verticalPassSource()
 {
-    return std::string("#version 120\n"
-                       "uniform sampler2D LookupTex;\n"
-                       "uniform float Weight[64] = float[64](\n") +
-           kWeights +
-           ");\n"
-           "const float step = 1.0 / 512.0;\n"
+    return passPrelude("") +
            "void main()\n"
            "{\n"
            "    vec2 p = gl_TexCoord[0].st;\n"
@@ -54,13 +60,7 @@ std::string verticalPassSource()
 // Horizontal pass and colouring: samples stay inside [0, 1] along x.
 std::string horizontalPassSource()
 {
-    return std::string("#version 120\n"
-                       "uniform sampler2D LookupTex;\n"
-                       "uniform sampler1D heatmapTable;\n"
-                       "uniform float Weight[64] = float[64](\n") +
-           kWeights +
-           ");\n"
-           "const float step = 1.0 / 512.0;\n"
+    return passPrelude("uniform sampler1D heatmapTable;\n") +
            "void main()\n"
            "{\n"
            "    vec2 p = gl_TexCoord[0].st;\n"

@@ -1,5 +1,7 @@
 #include "overlay/CircleDataSets.h"
 
+#include "gl/PixelStore.h"
+
 #include "boundary/Debug_Trace.h"
 
 #include <GL/glu.h>
@@ -39,23 +41,30 @@ namespace {
 
 // No version directive: the compatibility language with gl_Vertex and the
 // built-in matrices. Each instance fetches its node from the tables by number.
-const char* kDisplayVertex =
-    "#extension GL_ARB_draw_instanced : enable\n"
-    "uniform sampler2D vtxtex;\n"
-    "uniform sampler2D vtxtex2;\n"
-    "uniform int width;\n"
-    "uniform int height;\n"
-    "uniform float urx;\n"
-    "uniform float ury;\n"
+// The node of this instance, fetched from the tables by number: position in
+// p.xy, size in p.z, shown flag in p.w; radius in template units.
+#define QV_NODE_HEADER                                                                                 \
+    "#extension GL_ARB_draw_instanced : enable\n"                                                      \
+    "uniform sampler2D vtxtex;\n"                                                                     \
+    "uniform int width;\n"                                                                            \
+    "uniform int height;\n"                                                                           \
+    "uniform float urx;\n"                                                                            \
+    "uniform float ury;\n"                                                                            \
     "varying vec4 color;\n"
-    "void main() {\n"
-    "    int n = gl_InstanceIDARB;\n"
-    "    int row = n / 1024;\n"
-    "    int column = n - row * 1024;\n"
-    "    vec2 uv = vec2(float(column), float(row)) * (1.0 / 1024.0);\n"
-    "    vec4 p = texture2D(vtxtex, uv);\n"
-    "    vec4 q = texture2D(vtxtex2, uv);\n"
+#define QV_NODE_FETCH                                                                                  \
+    "    int n = gl_InstanceIDARB;\n"                                                                 \
+    "    int row = n / 1024;\n"                                                                       \
+    "    int column = n - row * 1024;\n"                                                              \
+    "    vec2 uv = vec2(float(column), float(row)) * (1.0 / 1024.0);\n"                               \
+    "    vec4 p = texture2D(vtxtex, uv);\n"                                                           \
     "    float radius = p.z * 5.12;\n"
+
+const char* kDisplayVertex =
+    QV_NODE_HEADER
+    "uniform sampler2D vtxtex2;\n"
+    "void main() {\n"
+    QV_NODE_FETCH
+    "    vec4 q = texture2D(vtxtex2, uv);\n"
     "    color = vec4(q.r, q.g, q.b, 1.0);\n"
     "    vec4 v = vec4(p.x * float(width) * urx + gl_Vertex.x * radius,\n"
     "                  p.y * float(height) * ury + gl_Vertex.y * radius, 0.0, 1.0);\n"
@@ -63,20 +72,9 @@ const char* kDisplayVertex =
     "}\n";
 
 const char* kPickVertex =
-    "#extension GL_ARB_draw_instanced : enable\n"
-    "uniform sampler2D vtxtex;\n"
-    "uniform int width;\n"
-    "uniform int height;\n"
-    "uniform float urx;\n"
-    "uniform float ury;\n"
-    "varying vec4 color;\n"
+    QV_NODE_HEADER
     "void main() {\n"
-    "    int n = gl_InstanceIDARB;\n"
-    "    int row = n / 1024;\n"
-    "    int column = n - row * 1024;\n"
-    "    vec2 uv = vec2(float(column), float(row)) * (1.0 / 1024.0);\n"
-    "    vec4 p = texture2D(vtxtex, uv);\n"
-    "    float radius = p.z * 5.12;\n"
+    QV_NODE_FETCH
     "    int id = n + 1;\n"
     "    int rr = id / 65536;\n"
     "    int gg = (id - rr * 65536) / 256;\n"
@@ -116,9 +114,11 @@ void uploadTable(GLuint texture, GLint internalFormat, GLenum format, GLenum typ
 {
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, texture);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, CircleDataSets::kTexSize, CircleDataSets::kTexSize, 0, format,
-                 type, data);
+    {
+        ScopedUnpackState unpack(1); // the caller's pixel-store state comes back
+        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, CircleDataSets::kTexSize, CircleDataSets::kTexSize, 0,
+                     format, type, data);
+    }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
