@@ -1,0 +1,18 @@
+// The library's one GL loader: GLEW's entry points are loaded once per GL
+// context, not at every object that needs them, and exports can ask first
+// whether any context is current (without one, GL calls crash the JVM).
+#pragma once
+
+#include <GL/glew.h>
+
+namespace qv {
+
+// True when the calling thread has a GL context current.
+bool hasCurrentGlContext();
+
+// Loads GLEW's entry points for the current context the first time it is seen.
+// Returns GLEW_OK, or GLEW's error code (GLEW_ERROR_NO_GL_VERSION when no
+// context is current; nothing is cached then).
+GLenum loadGlEntryPoints();
+
+} // namespace qv
