@@ -28,6 +28,7 @@ public class NativeBindingTest {
         "quorvex.viewer.OverlayView.GLCircle",
         "quorvex.viewer.OverlayView.GLDirectBuffer",
         "quorvex.viewer.OverlayView.GLFont",
+        "quorvex.viewer.AnimationView.VideoPlaybackMovieCreator",
     };
 
     private static GLTestCanvas canvas;
@@ -67,8 +68,10 @@ public class NativeBindingTest {
                 Class<?>[] types = m.getParameterTypes();
                 for (int i = 0; i < args.length; i++) args[i] = zeroOf(types[i]);
                 m.setAccessible(true);
+                // The movie creator's natives are instance methods.
+                Object target = Modifier.isStatic(m.getModifiers()) ? null : cls.getDeclaredConstructor().newInstance();
                 try {
-                    m.invoke(null, args);
+                    m.invoke(target, args);
                 } catch (InvocationTargetException e) {
                     fail(name + "." + m.getName() + " threw " + e.getCause());
                 }
