@@ -10,7 +10,7 @@
  * movie (encoder flushed, trailer written), so a stopped export still plays.
  *
  * Options come from the environment, since the viewer's argument vector is
- * fixed: QUORVEX_ENCODER_PRESET (x264 preset, default "veryfast"),
+ * fixed: QUORVEX_ENCODER_PRESET (x264 preset, default "ultrafast"),
  * QUORVEX_ENCODER_CRF (x264 quality 0-51, default 23),
  * QUORVEX_ENCODER_QSCALE (MPEG-4 quantiser 1-31, default 3),
  * QUORVEX_ENCODER_WAIT (seconds to wait for the pipe and its writer,
@@ -337,7 +337,7 @@ int main(int argc, char **argv)
             ret = AVERROR(EINVAL);
             goto end;
         }
-        ret = av_opt_set(c->priv_data, "preset", env_or("QUORVEX_ENCODER_PRESET", "veryfast"), 0);
+        ret = av_opt_set(c->priv_data, "preset", env_or("QUORVEX_ENCODER_PRESET", "ultrafast"), 0);
         if (ret >= 0)
             ret = av_opt_set_int(c->priv_data, "crf", quality, 0);
         if (ret < 0) {
