@@ -241,8 +241,7 @@ int StreamStub::streamBuffer(void* buffer, int w, int h, int bpp)
         }
         m_child_process = true;
     }
-    const int viewportInts[4] = {viewport[0], viewport[1], viewport[2], viewport[3]};
-    const int result = sendFrame(viewportInts);
+    const int result = sendFrame(viewport);
     debug_trace(" finish stream buffer \n");
     return result;
 }
@@ -389,7 +388,7 @@ bool StreamStub::create_pipe()
     return true;
 }
 
-int StreamStub::sendFrame(const int viewport[4])
+int StreamStub::sendFrame(const GLint viewport[4])
 {
     // Frames keep the first frame's size: another viewport is cropped to it
     // (lower left kept) or padded with black, never sent torn.

@@ -64,7 +64,7 @@ private:
     bool startEncoder();
     bool removeStalePipe();
     void removeOwnPipe();
-    int sendFrame(const int viewport[4]);
+    int sendFrame(const GLint viewport[4]);
     const unsigned char* fitFrame(const unsigned char* pixels, int width, int height);
     bool writeFrame(const unsigned char* bytes, size_t size);
     void closeStream();
