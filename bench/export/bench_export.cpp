@@ -166,11 +166,12 @@ private:
 struct Figures {
     double writer = 0;  // frames per second as the sending side saw them
     double encoder = 0; // frames per second the encoder reports (first byte to trailer)
+    double tail = 0;    // seconds from end of stream to the encoder's exit
 };
 
 // The library's export: draw, then StreamStub reads the frame back and writes it.
-Figures exportThroughLibrary(GLuint stimulus, int w, int h, int frames, const std::string& movie,
-                             const std::string& log)
+Figures exportThroughLibrary(const std::function<void(int)>& draw, int w, int h, int frames,
+                             const std::string& movie, const std::string& log)
 {
     Figures f;
     StderrToFile capture(log);
@@ -179,11 +180,11 @@ Figures exportThroughLibrary(GLuint stimulus, int w, int h, int frames, const st
     stub.setCodec("h264");
     stub.initStream(movie, w, h, kRate);
     int dummy = 0;
-    drawFrame(stimulus, 0, w, h);
+    draw(0);
     stub.streamBuffer(&dummy, w, h, 4); // the first request only arms the export
     const double t0 = seconds();
     for (int i = 0; i < frames; ++i) {
-        drawFrame(stimulus, i, w, h);
+        draw(i);
         if (stub.streamBuffer(&dummy, w, h, 4) != 0) {
             std::fprintf(stderr, "export failed at frame %d\n", i);
             return f;
@@ -261,8 +262,10 @@ Figures encoderFromFile(const std::string& raw, int w, int h, int frames, const 
         f.writer = streamFile(fd, raw, size_t(w) * h * 4, frames);
         close(fd);
     }
+    const double eos = seconds();
     int status = 0;
     waitpid(pid, &status, 0);
+    f.tail = seconds() - eos;
     unlink(kPipe);
     f.encoder = capture.encoderFps();
     return f;
@@ -290,8 +293,9 @@ double rawPipeLimit(const std::string& raw, int w, int h, int frames)
     return fps;
 }
 
-// Draw and read back through a pack buffer as the stream does, without sending.
-double drawAndReadBack(GLuint stimulus, int w, int h, int frames)
+// Draw (or not) and read back through a pack buffer as the stream does,
+// without sending.
+double drawAndReadBack(GLuint stimulus, int w, int h, int frames, bool draw = true)
 {
     GLuint pbo = 0;
     glGenBuffers(1, &pbo);
@@ -299,8 +303,10 @@ double drawAndReadBack(GLuint stimulus, int w, int h, int frames)
     glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(w) * h * 4, nullptr, GL_STREAM_READ);
     unsigned sum = 0;
     const double t0 = seconds();
+    drawFrame(stimulus, 0, w, h);
     for (int i = 0; i < frames; ++i) {
-        drawFrame(stimulus, i, w, h);
+        if (draw)
+            drawFrame(stimulus, i, w, h);
         glReadBuffer(GL_FRONT);
         glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
         const unsigned char* p = static_cast<const unsigned char*>(glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY));
@@ -365,19 +371,22 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "cannot write %s\n", raw.c_str());
             return 1;
         }
-        std::vector<double> draw, expW, expE, fileW, fileE, pipeFps;
+        std::vector<double> draw, expW, expE, fileW, fileE, pipeFps, tail, readOnly;
         long long movieBytes = 0;
         for (int r = 0; r < reps; ++r) {
             draw.push_back(drawAndReadBack(stimulus, w, h, n));
-            Figures e = exportThroughLibrary(stimulus, w, h, n, dir + "/export.mp4", dir + "/export.log");
+            auto scene = [&](int i) { drawFrame(stimulus, i, w, h); };
+            Figures e = exportThroughLibrary(scene, w, h, n, dir + "/export.mp4", dir + "/export.log");
             expW.push_back(e.writer);
             expE.push_back(e.encoder);
             Figures f = encoderFromFile(raw, w, h, n, dir + "/file.mp4", dir + "/file.log", encoder.c_str());
             fileW.push_back(f.writer);
             fileE.push_back(f.encoder);
+            tail.push_back(f.tail);
             struct stat st;
             movieBytes = stat((dir + "/file.mp4").c_str(), &st) == 0 ? st.st_size : 0;
             pipeFps.push_back(rawPipeLimit(raw, w, h, n));
+            readOnly.push_back(drawAndReadBack(stimulus, w, h, n, false));
         }
         const double ew = median(expW), ee = median(expE), fw = median(fileW), fe = median(fileE);
         const double dr = median(draw);
@@ -388,11 +397,13 @@ int main(int argc, char** argv)
         std::printf("  draw + read back only            %8.1f frames/s\n", dr);
         std::printf("  export (StreamStub -> encoder)   %8.1f frames/s sent, %8.1f encoded\n", ew, ee);
         std::printf("  encoder fed from file            %8.1f frames/s sent, %8.1f encoded\n", fw, fe);
+        std::printf("  read back only (frame unchanged) %8.1f frames/s\n", median(readOnly));
         std::printf("  raw pipe, reader discards        %8.1f frames/s\n", median(pipeFps));
         std::printf("  export / file-fed encoder        %8.2f sent, %.2f encoded (target >= 0.9)\n",
                     fw > 0 ? ew / fw : 0.0, fe > 0 ? ee / fe : 0.0);
         std::printf("  draw and encode in turn (model)  %8.1f frames/s; export / model %.2f\n", serial,
                     serial > 0 ? ee / serial : 0.0);
+        std::printf("  end of stream to finished movie  %8.2f s (the export allows 3 s)\n", median(tail));
         std::printf("  movie size                       %8.1f kB per frame\n", movieBytes / 1e3 / n);
         unlink(raw.c_str());
     }

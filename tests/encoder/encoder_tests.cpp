@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,15 +134,9 @@ int openPipeForWriting() {
 }
 
 bool copyBytes(int from, int to, size_t bytes) {
-    std::vector<char> buf(1 << 16);
     while (bytes > 0) {
-        ssize_t n = read(from, buf.data(), std::min(bytes, buf.size()));
+        ssize_t n = sendfile(to, from, nullptr, bytes);
         if (n <= 0) return false;
-        for (ssize_t done = 0; done < n;) {
-            ssize_t m = write(to, buf.data() + done, size_t(n - done));
-            if (m <= 0) return false;
-            done += m;
-        }
         bytes -= size_t(n);
     }
     return true;
