@@ -18,6 +18,7 @@
  */
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdint.h>
@@ -44,10 +45,11 @@
 #define PROGRESS_SECONDS 2.0
 
 static volatile sig_atomic_t stop_requested;
-static volatile sig_atomic_t alarm_fired;
+/* SIGTERM and SIGINT stay blocked except inside ppoll(), which lets them in
+ * atomically: a stop that comes just before a wait still ends that wait. */
+static sigset_t wait_mask;
 
 static void on_stop(int sig) { (void)sig; stop_requested = 1; }
-static void on_alarm(int sig) { (void)sig; alarm_fired = 1; }
 
 struct container {
     const char *extension;
@@ -123,16 +125,49 @@ static const struct container *container_for(const char *path)
     return NULL;
 }
 
-static int install_handler(int sig, void (*handler)(int))
+/* The stop handler only sets a flag; the signals are blocked from here on
+ * and delivered only while waiting in ppoll(). */
+static int install_stop_handler(void)
 {
     struct sigaction sa;
+    sigset_t stops;
     memset(&sa, 0, sizeof(sa));
-    sa.sa_handler = handler;
+    sa.sa_handler = on_stop;
     sigemptyset(&sa.sa_mask);
-    /* No SA_RESTART: a blocked open() or read() returns EINTR, so the loop
-     * sees the request at once instead of after the next frame. */
-    sa.sa_flags = 0;
-    return sigaction(sig, &sa, NULL);
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    if (sigaction(SIGTERM, &sa, NULL) < 0 || sigaction(SIGINT, &sa, NULL) < 0 ||
+        sigprocmask(SIG_BLOCK, &stops, &wait_mask) < 0)
+        return -1;
+    sigdelset(&wait_mask, SIGTERM);
+    sigdelset(&wait_mask, SIGINT);
+    return 0;
+}
+
+/* Waits until fd (or, with fd < 0, only the time-out) is due. 1: readable or
+ * hung up; 0: time-out; -1: stopped; -2: error (errno set). */
+static int wait_for(int fd, double seconds)
+{
+    struct pollfd p = { fd, POLLIN, 0 };
+    struct timespec ts, *timeout = NULL;
+    int n;
+    if (seconds >= 0) {
+        ts.tv_sec = (time_t)seconds;
+        ts.tv_nsec = (long)((seconds - (double)ts.tv_sec) * 1e9);
+        timeout = &ts;
+    }
+    for (;;) {
+        if (stop_requested)
+            return -1;
+        n = ppoll(fd >= 0 ? &p : NULL, fd >= 0 ? 1 : 0, timeout, &wait_mask);
+        if (n > 0)
+            return 1;
+        if (n == 0)
+            return 0;
+        if (errno != EINTR)
+            return -2;
+    }
 }
 
 /* Waits until the pipe exists and a writer has opened it; -1 on stop or
@@ -140,14 +175,9 @@ static int install_handler(int sig, void (*handler)(int))
 static int open_pipe(double deadline)
 {
     struct stat st;
-    int fd = -1;
-    double left;
+    int fd, ready;
 
     for (;;) {
-        if (stop_requested) {
-            fail("stopped while waiting for %s", PIPE_PATH);
-            return -1;
-        }
         /* A stale regular file or link is not our pipe: keep waiting for
          * the viewer to replace it. */
         if (lstat(PIPE_PATH, &st) == 0 && S_ISFIFO(st.st_mode))
@@ -156,23 +186,17 @@ static int open_pipe(double deadline)
             fail("gave up waiting for %s", PIPE_PATH);
             return -1;
         }
-        usleep(20000);
+        if (wait_for(-1, 0.02) == -1) {
+            fail("stopped while waiting for %s", PIPE_PATH);
+            return -1;
+        }
     }
 
-    /* The open blocks until the viewer opens its end; the alarm bounds it. */
-    left = deadline - now_seconds();
-    alarm(left < 1.0 ? 1u : (unsigned)left);
-    do {
-        fd = open(PIPE_PATH, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR && !stop_requested && !alarm_fired);
-    alarm(0);
+    /* Opened without waiting; a FIFO read end then polls ready only once a
+     * writer has come (data, or its close), which bounds the wait. */
+    fd = open(PIPE_PATH, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        if (stop_requested)
-            fail("stopped while waiting for a writer on %s", PIPE_PATH);
-        else if (alarm_fired)
-            fail("gave up waiting for a writer on %s", PIPE_PATH);
-        else
-            fail("cannot open %s: %s", PIPE_PATH, strerror(errno));
+        fail("cannot open %s: %s", PIPE_PATH, strerror(errno));
         return -1;
     }
     if (fstat(fd, &st) < 0 || !S_ISFIFO(st.st_mode)) {
@@ -180,23 +204,42 @@ static int open_pipe(double deadline)
         close(fd);
         return -1;
     }
-    /* Best effort: the default size only costs speed. */
+    ready = wait_for(fd, deadline > now_seconds() ? deadline - now_seconds() : 0);
+    if (ready < 1) {
+        if (ready == -1)
+            fail("stopped while waiting for a writer on %s", PIPE_PATH);
+        else if (ready == 0)
+            fail("gave up waiting for a writer on %s", PIPE_PATH);
+        else
+            fail("cannot wait on %s: %s", PIPE_PATH, strerror(errno));
+        close(fd);
+        return -1;
+    }
+    /* Reads block again from here; each is preceded by a wait anyway. Best
+     * effort on the size: the default only costs speed. */
+    fcntl(fd, F_SETFL, 0);
     fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES);
     return fd;
 }
 
 /* Fills buf with one frame. Returns the bytes read: size for a frame, less
- * at end of stream or when stopped; -1 on a read error. */
+ * at end of stream or when stopped; -1 on an error. */
 static long read_frame(int fd, uint8_t *buf, size_t size)
 {
     size_t got = 0;
-    while (got < size && !stop_requested) {
-        ssize_t n = read(fd, buf + got, size - got);
+    while (got < size) {
+        ssize_t n;
+        int ready = wait_for(fd, -1);
+        if (ready == -1)
+            break;
+        if (ready < 0)
+            return -1;
+        n = read(fd, buf + got, size - got);
         if (n > 0)
             got += (size_t)n;
         else if (n == 0)
             break;
-        else if (errno != EINTR)
+        else if (errno != EINTR && errno != EAGAIN)
             return -1;
     }
     return (long)got;
@@ -286,8 +329,7 @@ int main(int argc, char **argv)
         fail("unsupported output '%s': use .mp4, .mkv, .mov or .avi", out_path);
         return 1;
     }
-    if (install_handler(SIGTERM, on_stop) < 0 || install_handler(SIGINT, on_stop) < 0 ||
-        install_handler(SIGALRM, on_alarm) < 0) {
+    if (install_stop_handler() < 0) {
         fail("cannot install signal handlers: %s", strerror(errno));
         return 1;
     }
