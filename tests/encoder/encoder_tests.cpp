@@ -280,6 +280,7 @@ struct Refusal {
     std::vector<std::string> args;  // args[0] is the output path
     const char* reason;
     std::map<std::string, std::string> env;
+    bool pipeWithoutWriter = false;
 };
 
 void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
@@ -288,10 +289,12 @@ class EncoderRefuses : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(EncoderRefuses, ExitsNonzeroWithOneLineReason) {
     const Refusal& r = GetParam();
-    if (r.env.count("QUORVEX_ENCODER_WAIT")) unlink(kPipe);  // the one case that waits for it
+    if (r.env.count("QUORVEX_ENCODER_WAIT")) unlink(kPipe);  // the cases that wait for it
+    if (r.pipeWithoutWriter) mkfifo(kPipe, 0600);
     Child child = startEncoder(r.args, r.env);
     ASSERT_GT(child.pid, 0);
     auto [status, err] = finish(child, 20);
+    if (r.pipeWithoutWriter) unlink(kPipe);
     EXPECT_NE(status, 0);
     // FFmpeg may add its own lines before; ours is one line, the last.
     auto ours = err.rfind("quorvex-encoder: ");
@@ -318,7 +321,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"badPreset", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"}, "cannot open encoder",
                 {{"QUORVEX_ENCODER_PRESET", "warp"}}},
         Refusal{"noPipeInTime", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"}, "gave up waiting for /tmp/fifoChannel",
-                {{"QUORVEX_ENCODER_WAIT", "1"}}}),
+                {{"QUORVEX_ENCODER_WAIT", "1"}}},
+        Refusal{"noWriterInTime", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"}, "gave up waiting for a writer",
+                {{"QUORVEX_ENCODER_WAIT", "1"}}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
