@@ -15,6 +15,7 @@ namespace {
 
 // Frames larger than this are refused before their buffers are allocated.
 constexpr int kMaxFrameSide = 16384;
+constexpr char kXvidLoaderFile[] = "libxvidloader.so";
 
 bool plausibleFrameSize(int w, int h)
 {
@@ -164,8 +165,9 @@ int VideoRes::loadOnce(bool switchLoad)
         return 0;
     }
     dt = loader.OpenFile(fname, 1);
+    // The XVID rule; a clip already on the xvid plug-in (a reopen) stays there.
     if (dt != nullptr && strstr(fname, "avi") != nullptr && !switchLoad && !force_loading &&
-        loader.GetVideoFileInfo != nullptr) {
+        loader.GetVideoFileInfo != nullptr && strcmp(loaderdllname, kXvidLoaderFile) != 0) {
         char codec[256] = {};
         int codecIds[10] = {};
         loader.GetVideoFileInfo(dt, codec, codecIds);
@@ -173,6 +175,7 @@ int VideoRes::loadOnce(bool switchLoad)
         if (strcmp(codec, "XVID") == 0) {
             close();
             snprintf(loaderdllname, sizeof loaderdllname, "lib%s.so", "xvidloader");
+            static_assert(sizeof kXvidLoaderFile == sizeof "libxvidloader.so");
             return -1;
         }
     }
