@@ -28,6 +28,8 @@ public class NativeBindingTest {
         "quorvex.viewer.OverlayView.GLCircle",
         "quorvex.viewer.OverlayView.GLDirectBuffer",
         "quorvex.viewer.OverlayView.GLFont",
+        "quorvex.viewer.AnimationView.VideoClip",
+        "quorvex.viewer.AnimationView.VideoPlay",
     };
 
     private static GLTestCanvas canvas;
