@@ -78,19 +78,28 @@ VideoDecoder::~VideoDecoder() {
     avformat_close_input(&format_);
 }
 
-int VideoDecoder::openInput(const char* path) {
-    int ret = avformat_open_input(&format_, path, nullptr, nullptr);
+// Opens the demuxer and finds the video stream (the same one again on reopening).
+int VideoDecoder::openDemuxer(const AVCodec** decoder) {
+    int ret = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);
     if (ret < 0) return ret;
     ret = avformat_find_stream_info(format_, nullptr);
     if (ret < 0) return ret;
-    const AVCodec* decoder = nullptr;
-    ret = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    ret = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, decoder, 0);
     if (ret < 0) return ret;
+    if (stream_ >= 0 && ret != stream_) return AVERROR_INVALIDDATA;
     stream_ = ret;
-    AVStream* stream = format_->streams[stream_];
     // The demuxer need not hand us audio or data packets.
     for (unsigned i = 0; i < format_->nb_streams; ++i)
         if (static_cast<int>(i) != stream_) format_->streams[i]->discard = AVDISCARD_ALL;
+    return 0;
+}
+
+int VideoDecoder::openInput(const char* path) {
+    path_ = path;
+    const AVCodec* decoder = nullptr;
+    int ret = openDemuxer(&decoder);
+    if (ret < 0) return ret;
+    AVStream* stream = format_->streams[stream_];
 
     codec_ = avcodec_alloc_context3(decoder);
     if (!codec_) return AVERROR(ENOMEM);
@@ -121,6 +130,7 @@ int VideoDecoder::openInput(const char* path) {
 }
 
 int VideoDecoder::frameCountEstimate() const {
+    if (!format_) return 0;
     const AVStream* stream = format_->streams[stream_];
     if (stream->nb_frames > 0 && stream->nb_frames < INT_MAX) return static_cast<int>(stream->nb_frames);
     int64_t frames = 0;
@@ -133,6 +143,10 @@ int VideoDecoder::frameCountEstimate() const {
 
 void VideoDecoder::fourcc(char* text, size_t size) const {
     if (!text || size == 0) return;
+    if (!format_) {
+        text[0] = 0;
+        return;
+    }
     const AVCodecParameters* par = format_->streams[stream_]->codecpar;
     char tag[5] = {static_cast<char>(par->codec_tag & 0xff), static_cast<char>((par->codec_tag >> 8) & 0xff),
                    static_cast<char>((par->codec_tag >> 16) & 0xff), static_cast<char>((par->codec_tag >> 24) & 0xff),
@@ -198,7 +212,10 @@ int VideoDecoder::frameNumber(const AVFrame* frame) {
     int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE) ts = frame->pts;
     if (ts == AV_NOPTS_VALUE) {
-        // No time stamp at all: the frame follows the one before.
+        // No time stamp (AVI's last frame, frames right after a seek in AVI):
+        // it follows the frame before, if that one's number is known.
+        // Decoding from the start, the first such frame is frame 0.
+        if (lastNumber_ < 0 && !fromStart_) return -1;
         if (lastNumber_ < INT_MAX - 1) ++lastNumber_;
         return lastNumber_;
     }
@@ -236,6 +253,7 @@ int VideoDecoder::advance(int n) {
     for (;;) {
         if (position_ == n) return 1;
         const int ret = fillAhead();
+        if (ret == 0 && position_ < 0) return kOvershoot; // nothing numbered since the seek
         if (ret <= 0) return ret;
         if (aheadNumber_ <= n) {
             av_frame_unref(shown_);
@@ -263,6 +281,7 @@ void VideoDecoder::resetDecoding() {
     av_frame_unref(ahead_);
     position_ = -1;
     aheadNumber_ = -1;
+    lastNumber_ = -1;
     delivered_ = false;
     inputEnded_ = false;
     drained_ = false;
@@ -272,33 +291,50 @@ int VideoDecoder::seekDemuxer(int n) {
     return av_seek_frame(format_, stream_, timestampOf(n), AVSEEK_FLAG_BACKWARD);
 }
 
-int VideoDecoder::rewind() {
-    int ret = av_seek_frame(format_, stream_, firstTimestamp_, AVSEEK_FLAG_BACKWARD);
-    if (ret < 0 && !(format_->iformat->flags & AVFMT_NO_BYTE_SEEK))
-        ret = av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE);
-    return ret;
+// Back to frame 0: by time stamp, else by byte 0 (program streams seek by
+// time only approximately), else by opening the file again.
+int VideoDecoder::rewind(int way) {
+    switch (way) {
+    case 0: return av_seek_frame(format_, stream_, firstTimestamp_, AVSEEK_FLAG_BACKWARD);
+    case 1:
+        if (format_->iformat->flags & AVFMT_NO_BYTE_SEEK) return AVERROR(ENOSYS);
+        return av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE);
+    default: {
+        avformat_close_input(&format_);
+        const AVCodec* decoder = nullptr;
+        const int ret = openDemuxer(&decoder);
+        if (ret < 0) avformat_close_input(&format_); // the clip is unusable from now on
+        return ret;
+    }
+    }
 }
 
 // Seeks to the key frame at or before n and decodes up to n. Demuxers that
-// seek by estimate (program streams) may land after n; then the seek is
-// repeated further back, and finally from the start of the file.
+// seek by estimate (program streams), or give no time stamps right after a
+// seek (AVI), may leave us past n or unable to number frames; then the seek
+// is repeated further back, and finally from the start of the file.
 int VideoDecoder::seekTo(int n) {
-    const int second = rate_.den > 0 ? rate_.num / rate_.den + 1 : 25;
-    const int targets[] = {n, n - 2 * second, n - 8 * second, 0};
-    for (int target : targets) {
-        if (target < 0) continue;
-        const bool fromStart = target == 0;
-        const int ret = fromStart ? rewind() : seekDemuxer(target);
-        resetDecoding(); // whatever the outcome, the demuxer has moved
-        if (ret < 0) {
-            if (fromStart) return ret;
-            continue;
-        }
-        needKeyFrame_ = !fromStart;
+    const int second = rate_.num / rate_.den + 1;
+    for (int target : {n, n - 2 * second, n - 8 * second}) {
+        if (target <= 0) break;
+        const int ret = seekDemuxer(target);
+        resetDecoding(); // whatever the outcome, the demuxer may have moved
+        if (ret < 0) continue;
+        needKeyFrame_ = true;
+        fromStart_ = false;
         const int got = advance(n);
         if (got != kOvershoot) return got;
     }
-    return AVERROR_INVALIDDATA; // even from the start the first frame comes after n
+    for (int way = 0; way < 3; ++way) {
+        const int ret = rewind(way);
+        if (!format_) return ret; // reopening failed: the file is gone
+        resetDecoding();
+        if (ret < 0) continue;
+        fromStart_ = true;
+        const int got = advance(n);
+        if (got != kOvershoot) return got;
+    }
+    return AVERROR_INVALIDDATA; // even from the start nothing at or before n
 }
 
 // Whether a key frame lies after the current position and at or before n,
@@ -324,7 +360,7 @@ int VideoDecoder::toBgra(const AVFrame* frame, uint8_t* bgra, int pitch) {
 }
 
 int VideoDecoder::frameAt(int n, uint8_t* bgra, int pitch) {
-    if (n < 0 || !bgra || pitch < width_ * 4) return -1;
+    if (!format_ || n < 0 || !bgra || pitch < width_ * 4) return -1;
     if (n != position_) {
         int ret;
         if (position_ >= 0 && n > position_ && (n == position_ + 1 || !keyFrameAfterPosition(n)))
@@ -339,7 +375,7 @@ int VideoDecoder::frameAt(int n, uint8_t* bgra, int pitch) {
 }
 
 int VideoDecoder::nextFrame(uint8_t* bgra, int pitch, int* number) {
-    if (!bgra || !number || pitch < width_ * 4) return 0;
+    if (!format_ || !bgra || !number || pitch < width_ * 4) return 0;
     if (position_ < 0 || delivered_) {
         if (advance(position_ + 1) != 1) return 0;
     }
@@ -351,7 +387,7 @@ int VideoDecoder::nextFrame(uint8_t* bgra, int pitch, int* number) {
 
 bool VideoDecoder::hasNextFrame() {
     if (position_ >= 0 && !delivered_) return true;
-    return fillAhead() == 1;
+    return format_ && fillAhead() == 1;
 }
 
 } // namespace qvloader

@@ -16,7 +16,9 @@ extern "C" {
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+struct AVCodec;
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -59,6 +61,7 @@ public:
 private:
     VideoDecoder() = default;
     int openInput(const char* path);
+    int openDemuxer(const AVCodec** decoder);
     int feedDecoder();
     int decodeFrame(AVFrame* out, int* number);
     int frameNumber(const AVFrame* frame);
@@ -66,12 +69,13 @@ private:
     int advance(int n);
     int seekTo(int n);
     int seekDemuxer(int n);
-    int rewind();
+    int rewind(int way);
     void resetDecoding();
     bool keyFrameAfterPosition(int n);
     int64_t timestampOf(int n) const;
     int toBgra(const AVFrame* frame, uint8_t* bgra, int pitch);
 
+    std::string path_;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* codec_ = nullptr;
     AVPacket* packet_ = nullptr;
@@ -91,6 +95,7 @@ private:
     bool inputEnded_ = false;  // the demuxer is done and the decoder told so
     bool drained_ = false;     // the decoder gave its last frame
     bool needKeyFrame_ = false; // after a seek: drop frames until a key frame
+    bool fromStart_ = true;     // decoding began at the start of the file
 };
 
 } // namespace qvloader
