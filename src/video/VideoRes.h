@@ -78,6 +78,8 @@ public:
     int m_ph = 0;
     float m_rw = 0.f;
     float m_rh = 0.f;
+    // Bytes per pixel the staging image was allocated for.
+    int m_bpp = 0;
 
 private:
     // One load attempt of reopen: 1 open, 0 failed, -1 the XVID rule asks for the switch.

@@ -12,6 +12,7 @@
 
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,7 @@ bool reserveStore(VideoRes& clip, int w, int h, int bpp)
 {
     const int localpw = getPower2(w);
     const int localph = getPower2(h);
-    if (clip.m_pw < localpw || clip.m_ph < localph) {
+    if (clip.m_pw < localpw || clip.m_ph < localph || clip.m_bpp < bpp) {
         free(clip.m_mBuff);
         clip.m_mBuff = nullptr;
         if (clip.m_mTex != 0) {
@@ -41,8 +42,9 @@ bool reserveStore(VideoRes& clip, int w, int h, int bpp)
             glFinish();
             clip.m_mTex = 0;
         }
-        clip.m_pw = localpw;
-        clip.m_ph = localph;
+        clip.m_pw = std::max(clip.m_pw, localpw);
+        clip.m_ph = std::max(clip.m_ph, localph);
+        clip.m_bpp = bpp;
     }
     if (clip.m_mTex == 0) {
         glGenTextures(1, &clip.m_mTex);
