@@ -1,5 +1,7 @@
 #include "video/VideoRes.h"
 
+#include "boundary/Debug_Trace.h"
+
 #include "video/Videoplay.h"
 #include "video/mpgloader.h"
 
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -52,6 +55,24 @@ bool acceptableVideoPath(const char* path)
         return false;
     }
     return true;
+}
+
+void* openLoaderLibrary(const char* file)
+{
+    // A plug-in stays mapped after its last dlclose: reopening a clip (every
+    // step back in sequential mode) then costs no relocation of FFmpeg, and
+    // glibc does not orphan the TLS blocks of each unloaded copy.
+    const int flags = RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
+    // The library's RUNPATH ($ORIGIN) finds its companions, but not when a
+    // dlopen interceptor (ASan's) stands between us and the dynamic loader.
+    if (homedir != nullptr && strchr(file, '/') == nullptr) {
+        std::string beside(homedir);
+        beside.replace(beside.rfind('/') + 1, std::string::npos, file);
+        struct stat st;
+        if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return dlopen(beside.c_str(), flags);
+    }
+    return dlopen(file, flags);
 }
 
 int isLoadableLibrary(char* loaderName)
@@ -139,9 +160,11 @@ int VideoRes::loadOnce(bool switchLoad)
     }
     if (!acceptableVideoPath(fname))
         return 0;
-    module = dlopen(loaderdllname, RTLD_NOW | RTLD_GLOBAL);
+    module = openLoaderLibrary(loaderdllname);
     if (module == nullptr) {
+        const char* why = dlerror();
         videoSay(" loading module failed");
+        videoSay(" (%s) \n", why != nullptr ? why : "");
         return 0;
     }
     memset(&loader, 0, sizeof loader);

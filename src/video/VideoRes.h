@@ -21,6 +21,10 @@ void videoSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // 1024 bytes, and a regular file (a FIFO would block the decoder's open).
 bool acceptableVideoPath(const char* path);
 
+// Loads a plug-in library (bind now, global, never unmapped): by file name from the library's
+// own folder first, then by the dynamic loader's search.
+void* openLoaderLibrary(const char* file);
+
 // 1 when the plug-in may be loaded; "vfwloader" (as a name or as its library
 // file name) is refused.
 int isLoadableLibrary(char* loaderName);

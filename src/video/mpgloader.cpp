@@ -24,7 +24,7 @@ bool bind(void* library, const char* name, F& target)
 
 MpgLoader::MpgLoader()
 {
-    m_Handler = dlopen("libMpgLoader.so", RTLD_NOW | RTLD_GLOBAL);
+    m_Handler = openLoaderLibrary("libMpgLoader.so");
     if (m_Handler == nullptr) {
         videoSay(" loading libMpgLoader.so failed: %s \n", dlerror());
         _valid = false;
