@@ -21,8 +21,10 @@ namespace {
 
 // advance() found the first picture after a seek already past the target.
 constexpr int kOvershoot = 2;
-// Decoding threads: FFmpeg's frame threads, two as on the machines we target.
-constexpr int kDecodeThreads = 2;
+// FFmpeg's frame threads, as many as it picks for the machine (cores + 1, at
+// most 16): besides using the cores, frames in flight keep decoding while the
+// caller uploads and draws the last one.
+constexpr int kDecodeThreads = 0;
 // Without an index, decode forward rather than seek for gaps up to this many frames.
 constexpr int kForwardWindow = 24;
 // Frame sizes beyond this are refused (buffers are width x height x 4 bytes in int arithmetic).
