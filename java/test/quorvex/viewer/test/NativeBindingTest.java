@@ -29,6 +29,8 @@ public class NativeBindingTest {
         "quorvex.viewer.OverlayView.GLDirectBuffer",
         "quorvex.viewer.OverlayView.GLFont",
         "quorvex.viewer.AnimationView.VideoPlaybackMovieCreator",
+        "quorvex.viewer.AnimationView.VideoClip",
+        "quorvex.viewer.AnimationView.VideoPlay",
     };
 
     private static GLTestCanvas canvas;

@@ -1,0 +1,405 @@
+// Scene-video timings against baselines measured in the same run:
+//  - playback of a 1280 x 720 H.264 clip of 600 frames in order through
+//    loadNextFrame + drawVideoTexture (each loader path) against FFmpeg
+//    decoding the same clip (the ffmpeg program with two threads, and
+//    libavcodec alone in this process);
+//  - random access: mean loadNextFrame time for random frame numbers against
+//    seeking to a key frame and decoding one group of pictures with
+//    libavcodec, and against the sequential loader for the same requests;
+//  - resident memory growth over 1,000 open/load/close cycles.
+// The library's own diagnostic lines are sent to /dev/null while timing.
+#include "gl/GlLoader.h"
+#include "support/GlContext.h"
+#include "support/VideoClips.h"
+#include "video/VideoRes.h"
+#include "video/Videoplay.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <fcntl.h>
+#include <jni.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+extern "C" {
+JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass, jlong, jint);
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong, jint, jint,
+                                                                                   jint, jint, jint, jint, jint, jint);
+}
+
+namespace {
+
+constexpr int kWidth = 1280, kHeight = 720, kFrames = 600;
+constexpr int kRandomRequests = 120;
+constexpr int kSequentialRequests = 12; // each may decode up to the whole clip
+constexpr int kCycles = 1000;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsOf(const std::function<void()>& work) {
+    const auto t0 = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// The library prints to standard output; keep it out of the timings and the report.
+class QuietStdout {
+public:
+    QuietStdout() {
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        ::close(null);
+    }
+    ~QuietStdout() {
+        std::fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        ::close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+jlong openClip(const std::string& path, const char* loader) {
+    QuietStdout quiet;
+    return reinterpret_cast<jlong>(qv::openClip(strdup(path.c_str()), loader));
+}
+
+void releaseClip(jlong clip) {
+    QuietStdout quiet;
+    qv::releaseClip(reinterpret_cast<VideoRes*>(clip));
+}
+
+// Seconds spent loading (decode, convert, upload) and drawing, summed over calls.
+struct Split {
+    double load = 0, draw = 0;
+};
+
+int loadAndDraw(jlong clip, int frame, Split* split = nullptr) {
+    const auto t0 = Clock::now();
+    const int got = Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, clip, frame);
+    glFinish(); // the upload is done when GL has taken the pixels
+    const auto t1 = Clock::now();
+    Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, clip, 0, 0, kWidth, kHeight, 0, 0,
+                                                                 kWidth, kHeight);
+    glFinish(); // as the canvas's buffer swap would
+    if (split) {
+        split->load += std::chrono::duration<double>(t1 - t0).count();
+        split->draw += std::chrono::duration<double>(Clock::now() - t1).count();
+    }
+    return got;
+}
+
+// The frame number the canvas shows (read back bottom row first).
+int shownNumber() {
+    std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, kWidth, kHeight, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
+    return qvtest::frameNumberFromPixels(pixels.data(), kWidth, kHeight, kWidth * 4, true);
+}
+
+// ---- baselines: FFmpeg without us ----
+
+double ffmpegProgramSeconds(const std::string& path) {
+    const char* argv[] = {"ffmpeg", "-nostdin", "-v", "error", "-threads", "2", "-i", path.c_str(), "-f", "null", "-",
+                          nullptr};
+    return secondsOf([&] {
+        pid_t pid = 0;
+        if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return;
+        int status = 0;
+        waitpid(pid, &status, 0);
+    });
+}
+
+struct PlainDecoder {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    int stream = -1;
+
+    explicit PlainDecoder(const std::string& path) {
+        const AVCodec* decoder = nullptr;
+        if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0 ||
+            avformat_find_stream_info(format, nullptr) < 0 ||
+            (stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)) < 0)
+            return;
+        codec = avcodec_alloc_context3(decoder);
+        avcodec_parameters_to_context(codec, format->streams[stream]->codecpar);
+        codec->thread_count = 2;
+        codec->thread_type = FF_THREAD_FRAME;
+        if (avcodec_open2(codec, decoder, nullptr) < 0) avcodec_free_context(&codec);
+    }
+    ~PlainDecoder() {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+    bool ok() const { return codec != nullptr; }
+
+    // Decodes up to `count` frames from the current position; the number decoded.
+    int decode(int count) {
+        int got = 0;
+        bool ended = false;
+        while (got < count) {
+            const int ret = avcodec_receive_frame(codec, frame);
+            if (ret == 0) {
+                ++got;
+                continue;
+            }
+            if (ret == AVERROR_EOF || ended) break;
+            if (av_read_frame(format, packet) < 0) {
+                ended = true;
+                avcodec_send_packet(codec, nullptr);
+                continue;
+            }
+            if (packet->stream_index == stream) avcodec_send_packet(codec, packet);
+            av_packet_unref(packet);
+        }
+        return got;
+    }
+
+    // Seeks to the key frame at `frame` (the clip has one every kClipKeyInterval frames).
+    void seekToFrame(int frame) {
+        const AVStream* st = format->streams[stream];
+        const int64_t ts = av_rescale_q(frame, AVRational{1, qvtest::kClipFramesPerSecond}, st->time_base);
+        av_seek_frame(format, stream, ts, AVSEEK_FLAG_BACKWARD);
+        avcodec_flush_buffers(codec);
+    }
+};
+
+long statusKiB(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t length = std::strlen(field);
+    while (std::getline(in, line))
+        if (line.compare(0, length, field) == 0) return std::atol(line.c_str() + length);
+    return -1;
+}
+
+std::string cpuModel() {
+    std::ifstream in("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, 10, "model name") == 0) return line.substr(line.find(':') + 2);
+    return "unknown";
+}
+
+// What the GL side costs without any decoding: the upload the clip does (its
+// whole power-of-two texture) and one textured quad over the canvas.
+double bareUploadAndDrawMs() {
+    constexpr int kTexW = 2048, kTexH = 1024, kRepeats = 30;
+    std::vector<uint8_t> pixels(static_cast<size_t>(kTexW) * kTexH * 4, 128);
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, 4, kTexW, kTexH, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
+    glEnable(GL_TEXTURE_2D);
+    const double seconds = secondsOf([&] {
+        for (int i = 0; i < kRepeats; ++i) {
+            pixels[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kTexW, kTexH, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
+            glBegin(GL_QUADS);
+            glTexCoord2f(0, 0), glVertex3f(0, 0, -1);
+            glTexCoord2f(0.625f, 0), glVertex3f(kWidth, 0, -1);
+            glTexCoord2f(0.625f, 0.703125f), glVertex3f(kWidth, kHeight, -1);
+            glTexCoord2f(0, 0.703125f), glVertex3f(0, kHeight, -1);
+            glEnd();
+            glFinish();
+        }
+    });
+    glDisable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDeleteTextures(1, &texture);
+    return seconds * 1e3 / kRepeats;
+}
+
+struct LoaderPath {
+    const char* label;
+    const char* loader; // null = the MPEG loader
+};
+const LoaderPath kPaths[] = {{"ffmpegloader (random access)", "ffmpegloader"},
+                             {"xvidloader (sequential)", "xvidloader"},
+                             {"MPEG loader", nullptr}};
+
+// Plays the clip in order; frames per second, or 0 when a frame failed.
+double playbackFps(const std::string& path, const char* loader, int* lastShown, Split* split) {
+    const jlong clip = openClip(path, loader);
+    if (!clip) return 0;
+    bool allShown = true;
+    double seconds;
+    {
+        QuietStdout quiet;
+        seconds = secondsOf([&] {
+            for (int n = 0; n < kFrames; ++n) allShown = loadAndDraw(clip, n, split) >= 0 && allShown;
+        });
+    }
+    *lastShown = shownNumber();
+    releaseClip(clip);
+    return allShown ? kFrames / seconds : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::string clipPath = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, kWidth, kHeight, kFrames});
+    const std::string smallClip = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, 720, 480, 60});
+    if (clipPath.empty() || smallClip.empty()) {
+        std::fprintf(stderr, "ffmpeg could not make the clips\n");
+        return 1;
+    }
+    qvtest::GlContext gl(kWidth, kHeight);
+    if (!gl.ok()) {
+        std::fprintf(stderr, "no GL context: %s\n", gl.error().c_str());
+        return 1;
+    }
+    gl.makeCurrent();
+    if (qv::loadGlEntryPoints() != GLEW_OK) {
+        std::fprintf(stderr, "GL entry points could not be loaded\n");
+        return 1;
+    }
+    gl.canvasProjection();
+    std::printf("== video bench ==\n");
+    std::printf("cpu: %s | nproc %ld (shared) | renderer: %s | %s\n", cpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
+                glGetString(GL_RENDERER), glGetString(GL_VERSION));
+    std::printf("clip: H.264 (libx264, 2 B-frames, key frame every %d) %dx%d, %d frames at %d fps, %s\n",
+                qvtest::kClipKeyInterval, kWidth, kHeight, kFrames, qvtest::kClipFramesPerSecond, clipPath.c_str());
+
+    // ---- playback in order; ours and the baselines alternate run by run ----
+    std::vector<double> program, plain;
+    std::vector<std::vector<double>> ours(std::size(kPaths));
+    std::vector<int> shown(std::size(kPaths), -1);
+    std::vector<Split> splits(std::size(kPaths));
+    std::vector<double> bareGl;
+    for (int r = 0; r < runs; ++r) {
+        program.push_back(kFrames / ffmpegProgramSeconds(clipPath));
+        PlainDecoder plainDecoder(clipPath);
+        int decoded = 0;
+        const double s = secondsOf([&] { decoded = plainDecoder.decode(kFrames + 10); });
+        plain.push_back(decoded == kFrames ? kFrames / s : 0);
+        for (size_t p = 0; p < std::size(kPaths); ++p)
+            ours[p].push_back(playbackFps(clipPath, kPaths[p].loader, &shown[p], &splits[p]));
+        bareGl.push_back(bareUploadAndDrawMs());
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double programFps = median(program), plainFps = median(plain);
+    std::printf("\n-- playback in order, %d frames, median of %d runs (frames per second) --\n", kFrames, runs);
+    std::printf("baseline  ffmpeg -threads 2 -i clip -f null - : %7.1f fps\n", programFps);
+    std::printf("baseline  libavcodec alone, 2 frame threads  : %7.1f fps\n", plainFps);
+    for (size_t p = 0; p < std::size(kPaths); ++p) {
+        const double fps = median(ours[p]);
+        std::printf("loadNextFrame+drawVideoTexture, %-28s: %7.1f fps  = %.2fx ffmpeg, %.2fx libavcodec "
+                    "(last frame read back: %d)\n",
+                    kPaths[p].label, fps, fps / programFps, fps / plainFps, shown[p]);
+        std::printf("    per frame: loadNextFrame+glFinish %.2f ms, drawVideoTexture+glFinish %.2f ms\n",
+                    splits[p].load * 1e3 / (kFrames * runs), splits[p].draw * 1e3 / (kFrames * runs));
+    }
+    std::printf("GL alone: glTexSubImage2D of a 2048x1024 BGRA image + the same quad + glFinish: %.2f ms per frame\n",
+                median(bareGl));
+
+    // ---- random access ----
+    std::mt19937 random(20261206);
+    std::vector<int> requests(kRandomRequests);
+    for (int& n : requests) n = static_cast<int>(random() % kFrames);
+    const jlong seeking = openClip(clipPath, "ffmpegloader");
+    int wrong = 0;
+    double seekingSeconds = 0;
+    {
+        QuietStdout quiet;
+        for (int n : requests) {
+            seekingSeconds += secondsOf([&] { loadAndDraw(seeking, n); });
+            wrong += shownNumber() != n;
+        }
+    }
+    releaseClip(seeking);
+    PlainDecoder gop(clipPath);
+    double gopSeconds = 0;
+    int gopFrames = 0;
+    for (int n : requests) {
+        gopSeconds += secondsOf([&] {
+            gop.seekToFrame(n - n % qvtest::kClipKeyInterval);
+            gopFrames += gop.decode(qvtest::kClipKeyInterval);
+        });
+    }
+    const jlong sequential = openClip(clipPath, "xvidloader");
+    double sequentialSeconds = 0;
+    {
+        QuietStdout quiet;
+        for (int i = 0; i < kSequentialRequests; ++i)
+            sequentialSeconds += secondsOf([&] { loadAndDraw(sequential, requests[static_cast<size_t>(i)]); });
+    }
+    releaseClip(sequential);
+    const double seekingMs = seekingSeconds * 1e3 / kRandomRequests;
+    const double gopMs = gopSeconds * 1e3 / kRandomRequests;
+    const double sequentialMs = sequentialSeconds * 1e3 / kSequentialRequests;
+    std::printf("\n-- random access, %d random frame numbers (seeded), load+draw+glFinish each --\n", kRandomRequests);
+    std::printf("ffmpegloader loadNextFrame: mean %.2f ms (wrong picture: %d)\n", seekingMs, wrong);
+    std::printf("baseline seek + decode one group of pictures (%d frames, libavcodec, %d frames decoded): mean %.2f ms"
+                "  -> ratio %.2f\n",
+                qvtest::kClipKeyInterval, gopFrames, gopMs, seekingMs / gopMs);
+    std::printf("xvidloader (sequential) loadNextFrame, first %d of the same requests: mean %.2f ms  -> %.1fx slower\n",
+                kSequentialRequests, sequentialMs, sequentialMs / seekingMs);
+    std::printf("ffmpegloader, same first %d requests: mean %.2f ms\n", kSequentialRequests, [&] {
+        double s = 0;
+        const jlong again = openClip(clipPath, "ffmpegloader");
+        {
+            QuietStdout quiet;
+            for (int i = 0; i < kSequentialRequests; ++i)
+                s += secondsOf([&] { loadAndDraw(again, requests[static_cast<size_t>(i)]); });
+        }
+        releaseClip(again);
+        return s * 1e3 / kSequentialRequests;
+    }());
+
+    // ---- memory over open/load/close cycles ----
+    std::printf("\n-- resident memory (VmRSS) over %d cycles of open, load frame, draw, release (720x480 H.264) --\n",
+                kCycles);
+    for (const LoaderPath& path : {kPaths[0], kPaths[2]}) {
+        auto cycle = [&](int i) {
+            const jlong clip = openClip(smallClip, path.loader);
+            if (!clip) return false;
+            {
+                QuietStdout quiet;
+                loadAndDraw(clip, i % 60);
+            }
+            releaseClip(clip);
+            return true;
+        };
+        for (int i = 0; i < 20; ++i) cycle(i); // warm-up: libraries, GL driver pools
+        const long before = statusKiB("VmRSS:"), anonBefore = statusKiB("RssAnon:");
+        int failed = 0;
+        const double seconds = secondsOf([&] {
+            for (int i = 0; i < kCycles; ++i) failed += !cycle(i);
+        });
+        const long after = statusKiB("VmRSS:"), anonAfter = statusKiB("RssAnon:");
+        std::printf("%-28s: VmRSS %ld -> %ld KiB, growth %ld KiB; RssAnon %ld -> %ld KiB (%.1f ms per cycle, "
+                    "%d failed)\n",
+                    path.label, before, after, after - before, anonBefore, anonAfter, seconds * 1e3 / kCycles, failed);
+    }
+    return 0;
+}

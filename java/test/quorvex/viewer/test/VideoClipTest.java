@@ -1,0 +1,93 @@
+package quorvex.viewer.test;
+
+import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertNotEquals;
+import static org.junit.Assert.assertTrue;
+
+import java.nio.file.Files;
+import java.nio.file.Path;
+import org.junit.Test;
+import quorvex.viewer.AnimationView.VideoClip;
+import quorvex.viewer.AnimationView.VideoPlay;
+
+/**
+ * VideoClip and VideoPlay from Java: a clip whose path is not ASCII played
+ * into a JOGL canvas and probed, every native reached with a live handle and
+ * with 0 (NativeBindingTest sweeps 0/null for crashes; here the results).
+ * Every frame of the clip (made with the ffmpeg program) has a white top-left
+ * and a black bottom-left quarter; its right half is white in odd frames.
+ * Tolerance: 48 per channel (lossy codec).
+ */
+public class VideoClipTest {
+    private static final int TOLERANCE = 48;
+
+    private static Path makeClip(Path dir) throws Exception {
+        Path plain = dir.resolve("clip.mp4"); // ffmpeg gets an ASCII name; Java renames it
+        Process p = new ProcessBuilder("ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                "nullsrc=s=64x48:r=25", "-vf",
+                "format=yuv444p,geq=lum='if(lt(X,32),if(lt(Y,24),235,16),if(mod(N,2),235,16))':cb=128:cr=128,"
+                        + "format=yuv420p",
+                "-frames:v", "10", "-c:v", "libx264", "-preset", "veryfast", "-f", "mp4", plain.toString())
+                .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+        assertEquals("ffmpeg exit status", 0, p.waitFor());
+        return Files.move(plain, dir.resolve("szene-\u00e9\u6f22\u5b57.mp4"));
+    }
+
+    private static void drawAndProbe(GLTestCanvas canvas, long clip, int frame) {
+        canvas.clear(0.5f, 0.5f, 0.5f);
+        assertEquals(frame, VideoClip.loadNextFrame(clip, frame));
+        VideoClip.drawVideoTexture(clip, 0, 0, 128, 96, 0, 0, 64, 48);
+        int right = frame % 2 == 1 ? 255 : 0;
+        assertTrue(canvas.describe(32, 24), canvas.pixelNear(32, 24, 255, 255, 255, TOLERANCE));
+        assertTrue(canvas.describe(32, 72), canvas.pixelNear(32, 72, 0, 0, 0, TOLERANCE));
+        assertTrue(canvas.describe(96, 48), canvas.pixelNear(96, 48, right, right, right, TOLERANCE));
+    }
+
+    @Test
+    public void playsAClipFromANonAsciiPath() throws Exception {
+        NativeLibrary.load();
+        Path dir = Files.createTempDirectory("qvvideo");
+        Path path = makeClip(dir);
+        try (GLTestCanvas canvas = new GLTestCanvas(128, 96)) {
+            for (String loader : new String[] {"ffmpegloader", null}) { // null: the MPEG loader
+                long clip = VideoClip.initcobj(path.toString(), loader);
+                assertNotEquals("opened with " + loader, 0L, clip);
+                assertEquals(64, VideoClip.getWidth(clip));
+                assertEquals(48, VideoClip.getHeight(clip));
+                VideoClip.setDisplayFrame(clip, false);
+                drawAndProbe(canvas, clip, 3);
+                drawAndProbe(canvas, clip, 8);
+                assertTrue("past the end", VideoClip.loadNextFrame(clip, 10) < 0);
+                int got = VideoClip.GetVideoTable(clip, "tabelle-\u00fc.txt");
+                int set = VideoClip.SetVideoTable(clip, "tabelle-\u00fc.txt");
+                assertTrue("tables " + got + " " + set, loader != null || (got == -2 && set == -2));
+                VideoClip.release(clip);
+            }
+            assertEquals(0L, VideoClip.initcobj(dir.resolve("fehlt-\u00e4.mp4").toString(), "ffmpegloader"));
+            assertEquals(0L, VideoClip.initcobj(dir + "/" + "a".repeat(1100), "ffmpegloader"));
+            assertEquals(0L, VideoClip.initcobj("", null));
+            assertTrue(VideoClip.loadNextFrame(0, 0) < 0);
+            assertEquals(0, VideoClip.getWidth(0) + VideoClip.getHeight(0));
+            assertEquals(-2, VideoClip.GetVideoTable(0, null));
+            assertEquals(0, VideoClip.getVideoTextrueJni());
+            VideoClip.setVideoSource(true);
+            VideoClip.drawVideo(0, 1, 2, 3, 4, 5);
+            VideoClip.drawFrameNo(1, 2, 3, 4, 5);
+            canvas.clear(0.5f, 0.5f, 0.5f);
+            long env = VideoPlay.initVideoEnvironment();
+            assertNotEquals(0L, env);
+            VideoPlay.beginPaint(canvas, env);
+            VideoPlay.clear(env, 0xff0000);
+            VideoPlay.reclear(env);
+            VideoPlay.updateTimeDrawingProperties(env, 0xffffff, 10, 20);
+            VideoPlay.drawOval(env, 1000, 0xff00ff, 5, 5, 64, 48);
+            VideoPlay.endPaint(env);
+            VideoClip.drawVideoTexture(0, 0, 0, 128, 96, 0, 0, 64, 48);
+            assertTrue("nothing drawn", canvas.pixelNear(64, 48, 128, 128, 128, 1));
+            assertEquals("no GL error", 0, canvas.glError());
+        } finally {
+            Files.deleteIfExists(path);
+            Files.deleteIfExists(dir);
+        }
+    }
+}

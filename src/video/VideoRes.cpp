@@ -1,0 +1,330 @@
+#include "video/VideoRes.h"
+
+#include "boundary/Debug_Trace.h"
+
+#include "video/Videoplay.h"
+#include "video/mpgloader.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Frames larger than this are refused before their buffers are allocated.
+constexpr int kMaxFrameSide = 16384;
+constexpr char kXvidLoaderFile[] = "libxvidloader.so";
+
+bool plausibleFrameSize(int w, int h)
+{
+    return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide;
+}
+
+int absolute(int v) { return v < 0 ? -v : v; }
+
+} // namespace
+
+void videoSay(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    fflush(stdout);
+}
+
+bool acceptableVideoPath(const char* path)
+{
+    if (path == nullptr) {
+        videoSay(" no video path given \n");
+        return false;
+    }
+    const size_t length = strlen(path);
+    if (length > static_cast<size_t>(kMaxVideoPath)) {
+        videoSay(" video path of %zu bytes refused (at most %d) \n", length, kMaxVideoPath);
+        return false;
+    }
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+        videoSay("failed to open file %s \n", path);
+        return false;
+    }
+    return true;
+}
+
+void* openLoaderLibrary(const char* file)
+{
+    // A plug-in stays mapped after its last dlclose: reopening a clip (every
+    // step back in sequential mode) then costs no relocation of FFmpeg, and
+    // glibc does not orphan the TLS blocks of each unloaded copy.
+    const int flags = RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
+    // The library's RUNPATH ($ORIGIN) finds its companions, but not when a
+    // dlopen interceptor (ASan's) stands between us and the dynamic loader.
+    if (homedir != nullptr && strchr(file, '/') == nullptr) {
+        std::string beside(homedir);
+        beside.replace(beside.rfind('/') + 1, std::string::npos, file);
+        struct stat st;
+        if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return dlopen(beside.c_str(), flags);
+    }
+    return dlopen(file, flags);
+}
+
+int isLoadableLibrary(char* loaderName)
+{
+    videoSay("get loader to check %s \n", loaderName);
+    if (loaderName == nullptr)
+        return 0;
+    if (strcmp(loaderName, "vfwloader") == 0 || strcmp(loaderName, "libvfwloader.so") == 0) {
+        videoSay(" it is wrong ");
+        return 0;
+    }
+    return 1;
+}
+
+VideoRes::VideoRes() = default;
+
+VideoRes::~VideoRes()
+{
+    if (mpgloader != nullptr)
+        delete mpgloader;
+    else
+        close();
+    free(m_mBuff);
+    free(fname);
+}
+
+void VideoRes::adoptPath(char* path)
+{
+    if (fname != path)
+        free(fname);
+    fname = path;
+}
+
+void VideoRes::deleteTexture()
+{
+    if (m_mTex != 0)
+        glDeleteTextures(1, &m_mTex);
+    m_mTex = 0;
+}
+
+int VideoRes::open(char* path, char* loadername)
+{
+    adoptPath(path);
+    if (loadername == nullptr) {
+        videoSay(" no video loader named \n");
+        return 0;
+    }
+    if (strlen(loadername) > static_cast<size_t>(kMaxLoaderName)) {
+        videoSay(" video loader name of %zu bytes refused (at most %d) \n", strlen(loadername), kMaxLoaderName);
+        return 0;
+    }
+    char name[kMaxLoaderName + 1];
+    snprintf(name, sizeof name, "%s", loadername);
+    if (char* marker = strstr(name, "_user")) {
+        memmove(marker, marker + 5, strlen(marker + 5) + 1);
+        force_loading = true;
+        videoSay(" user choose video loader %s \n", name);
+    }
+    snprintf(loaderdllname, sizeof loaderdllname, "lib%s.so", name);
+    videoSay("add loader name %s ", name);
+    return reopen();
+}
+
+int VideoRes::reopen()
+{
+    // The XVID rule switches the plug-in at most once per load.
+    int result = loadOnce(false);
+    if (result < 0)
+        result = loadOnce(true);
+    opened = result == 1;
+    return result == 1 ? 1 : 0;
+}
+
+int VideoRes::loadOnce(bool switchLoad)
+{
+    close();
+    last_frame = 0;
+    hasDelivered = false;
+    width = 720;
+    height = 480;
+    videoSay("begin to load it %s \n", loaderdllname);
+    if (!isLoadableLibrary(loaderdllname)) {
+        videoSay(" failed to load it %s", loaderdllname);
+        return 0;
+    }
+    if (!acceptableVideoPath(fname))
+        return 0;
+    module = openLoaderLibrary(loaderdllname);
+    if (module == nullptr) {
+        const char* why = dlerror();
+        videoSay(" loading module failed");
+        videoSay(" (%s) \n", why != nullptr ? why : "");
+        return 0;
+    }
+    memset(&loader, 0, sizeof loader);
+    auto handlerInfo = reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"));
+    if (handlerInfo == nullptr) {
+        unloadModule();
+        videoSay("Could not find function GetVideoLoaderHandlerInfo");
+        return 0;
+    }
+    if (handlerInfo(&loader) == 0) {
+        unloadModule();
+        videoSay("Video Loader Handler failed ");
+        return 0;
+    }
+    const bool seeking = loader.supportSeekFeature == 1;
+    const bool framesReachable =
+        seeking ? loader.GetFrame != nullptr : (loader.GetNextFrame != nullptr && loader.HasMoreBytesToRead != nullptr);
+    if (loader.OpenFile == nullptr || loader.GetFrameInfo == nullptr || !framesReachable) {
+        unloadModule();
+        videoSay(" video loader %s lacks OpenFile, GetFrameInfo or its frame function \n", loaderdllname);
+        return 0;
+    }
+    dt = loader.OpenFile(fname, 1);
+    // The XVID rule; a clip already on the xvid plug-in (a reopen) stays there.
+    if (dt != nullptr && strstr(fname, "avi") != nullptr && !switchLoad && !force_loading &&
+        loader.GetVideoFileInfo != nullptr && strcmp(loaderdllname, kXvidLoaderFile) != 0) {
+        char codec[256] = {};
+        int codecIds[10] = {};
+        loader.GetVideoFileInfo(dt, codec, codecIds);
+        codec[sizeof codec - 1] = '\0';
+        if (strcmp(codec, "XVID") == 0) {
+            close();
+            snprintf(loaderdllname, sizeof loaderdllname, "lib%s.so", "xvidloader");
+            static_assert(sizeof kXvidLoaderFile == sizeof "libxvidloader.so");
+            return -1;
+        }
+    }
+    if (dt == nullptr) {
+        videoSay("failed to open file %s \n", fname);
+        unloadModule();
+        return 0;
+    }
+    int totalFrames = 0;
+    if (loader.GetFrameInfo(dt, &width, &height, &totalFrames) == 0) {
+        videoSay(" no frame information for %s \n", fname);
+        close();
+        return 0;
+    }
+    if (!openFrameBuffers()) {
+        close();
+        return 0;
+    }
+    return 1;
+}
+
+bool VideoRes::openFrameBuffers()
+{
+    if (!plausibleFrameSize(width, height)) {
+        videoSay(" video frame size %d x %d refused \n", width, height);
+        return false;
+    }
+    const size_t bytes = static_cast<size_t>(width) * 4 * static_cast<size_t>(height);
+    image_bits = static_cast<unsigned char*>(malloc(bytes));
+    image_bits_reverse = static_cast<unsigned char*>(malloc(bytes));
+    if (image_bits == nullptr || image_bits_reverse == nullptr) {
+        videoSay(" no memory for %d x %d video frames \n", width, height);
+        return false;
+    }
+    return true;
+}
+
+void VideoRes::unloadModule()
+{
+    if (module != nullptr)
+        dlclose(module);
+    module = nullptr;
+    memset(&loader, 0, sizeof loader);
+}
+
+void VideoRes::close()
+{
+    free(image_bits_reverse);
+    free(image_bits);
+    image_bits_reverse = nullptr;
+    image_bits = nullptr;
+    if (dt != nullptr && loader.CloseFile != nullptr)
+        loader.CloseFile(dt);
+    dt = nullptr;
+    unloadModule();
+}
+
+void VideoRes::uploadFrame()
+{
+    createTextures(width, height, image_bits, 4, this);
+}
+
+int VideoRes::getVideoFrame(int frame)
+{
+    if (dt == nullptr || image_bits == nullptr || loader.GetFrame == nullptr)
+        return -1;
+    int delivered = 0;
+    const int rv = loader.GetFrame(dt, reinterpret_cast<char*>(image_bits), width * 4, 32, frame, &delivered);
+    if (rv < 0)
+        return rv;
+    if (hasDelivered && absolute(last_frame) == delivered)
+        return last_frame;
+    last_frame = delivered;
+    hasDelivered = true;
+    if (delivered != frame)
+        return rv;
+    if (m_mTex == 0)
+        createTextures(width, height, image_bits, 4, this);
+    else
+        updates(width, height, image_bits, 4, this);
+    return delivered;
+}
+
+bool VideoRes::decodeNext(int frame, int* decoded)
+{
+    if (dt == nullptr || image_bits == nullptr || loader.HasMoreBytesToRead == nullptr ||
+        loader.GetNextFrame == nullptr || loader.HasMoreBytesToRead(dt) == 0)
+        return false;
+    if (loader.ReadData != nullptr)
+        loader.ReadData(dt);
+    char* bits = reinterpret_cast<char*>(image_bits);
+    *decoded = 0;
+    if (loader.GetNextFrame(dt, bits, width * 4, 32, decoded) != 0)
+        return true;
+    if (loader.GetNextFrame(dt, bits, width * 4, 32, decoded) != 0)
+        return true;
+    videoSay("Failed to get first frame %d %d\n", frame, *decoded);
+    return false;
+}
+
+int VideoRes::getVideoData(int frame)
+{
+    if (frame < 0)
+        return -1;
+    // A step backwards starts again from the beginning of the file.
+    if (absolute(last_frame) > frame) {
+        close();
+        if (reopen() == 0)
+            return -1;
+    }
+    // Forward one frame per step until the frame is reached or the data ends.
+    for (;;) {
+        if (absolute(last_frame) == frame && (hasDelivered || last_frame < 0))
+            return last_frame;
+        int decoded = 0;
+        if (!decodeNext(frame, &decoded)) {
+            last_frame = -frame;
+            return -1;
+        }
+        if (hasDelivered && absolute(last_frame) == decoded)
+            return last_frame;
+        last_frame = decoded;
+        hasDelivered = true;
+        if (decoded == frame) {
+            uploadFrame();
+            return decoded;
+        }
+    }
+}

@@ -1,0 +1,262 @@
+#include "support/VideoClips.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <random>
+
+extern char** environ;
+
+namespace qvtest {
+namespace {
+
+// Bump when the recipe changes, so old clips in the shared folder are not reused.
+constexpr const char* kRecipe = "v1";
+
+constexpr int kGridColumns = 4;
+constexpr int kGridRows = 3;
+constexpr int kWhiteMarkerCell = 0;
+constexpr int kBlackMarkerCell = 8;
+
+// The number pattern is drawn on an 8 x 6 picture (2 x 2 pixels per cell, so
+// 4:2:0 chroma never straddles cells) and scaled up without filtering.
+std::string patternFilter(const ClipSpec& spec) {
+    char filter[512];
+    std::snprintf(filter, sizeof filter,
+                  "format=yuv444p,"
+                  "geq=lum='st(0,floor(X/2)+4*floor(Y/2));"
+                  "if(eq(ld(0),%d),235,if(eq(ld(0),%d),16,"
+                  "if(bitand(N,pow(2,ld(0)-1-gt(ld(0),%d))),235,16)))':cb=128:cr=128,"
+                  "scale=%d:%d:flags=neighbor,format=yuv420p,noise=alls=10:allf=t",
+                  kWhiteMarkerCell, kBlackMarkerCell, kBlackMarkerCell, spec.width, spec.height);
+    return filter;
+}
+
+std::vector<std::string> codecArguments(ClipFormat format) {
+    const std::string key = std::to_string(kClipKeyInterval);
+    switch (format) {
+    case ClipFormat::H264Mp4:
+        // Fixed B-frame placement: x264 would otherwise drop B-frames on this simple picture.
+        return {"-c:v", "libx264", "-preset", "veryfast",
+                "-x264-params", "b-adapt=0:bframes=2:scenecut=0:keyint=" + key + ":min-keyint=" + key,
+                "-f", "mp4"};
+    case ClipFormat::XvidAvi:
+        return {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", key, "-q:v", "4", "-f", "avi"};
+    case ClipFormat::Mpeg2Mpg:
+        return {"-c:v", "mpeg2video", "-bf", "2", "-g", key, "-q:v", "4", "-f", "mpeg"};
+    }
+    return {};
+}
+
+const char* extension(ClipFormat format) {
+    switch (format) {
+    case ClipFormat::H264Mp4: return ".mp4";
+    case ClipFormat::XvidAvi: return ".avi";
+    case ClipFormat::Mpeg2Mpg: return ".mpg";
+    }
+    return "";
+}
+
+bool isNonEmptyFile(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+// Runs a program with its output thrown away; true when it exits with 0.
+bool runQuietly(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string uniqueTemporaryName(const std::string& finalPath) {
+    return finalPath + ".part" + std::to_string(getpid());
+}
+
+bool makeClip(const ClipSpec& spec, const std::string& path) {
+    const std::string temporary = uniqueTemporaryName(path);
+    std::vector<std::string> args = {"ffmpeg", "-nostdin", "-v", "error", "-y",
+                                     "-f", "lavfi", "-i",
+                                     "nullsrc=s=8x6:r=" + std::to_string(kClipFramesPerSecond),
+                                     "-vf", patternFilter(spec),
+                                     "-frames:v", std::to_string(spec.frames), "-threads", "2"};
+    for (auto& a : codecArguments(spec.format)) args.push_back(a);
+    args.push_back(temporary);
+    const bool made = runQuietly(args) && isNonEmptyFile(temporary) && rename(temporary.c_str(), path.c_str()) == 0;
+    if (!made) {
+        unlink(temporary.c_str());
+        std::fprintf(stderr, "could not make test clip %s\n", path.c_str());
+    }
+    return made;
+}
+
+std::string clipPath(const ClipSpec& spec) {
+    return clipFolder() + "/" + clipFormatName(spec.format) + "-" + std::to_string(spec.width) + "x" +
+           std::to_string(spec.height) + "-" + std::to_string(spec.frames) + extension(spec.format);
+}
+
+std::mutex& clipMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// Faulty files are per process and removed when it ends.
+struct ScratchFiles {
+    std::vector<std::string> paths;
+    ~ScratchFiles() {
+        for (const auto& p : paths) unlink(p.c_str());
+    }
+};
+
+std::string scratchFile(const std::string& name) {
+    static ScratchFiles files;
+    std::lock_guard<std::mutex> lock(clipMutex());
+    files.paths.push_back(clipFolder() + "/" + std::to_string(getpid()) + "-" + std::to_string(files.paths.size()) +
+                          "-" + name);
+    return files.paths.back();
+}
+
+// Mean of B, G and R over the middle half of a cell.
+int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool bottomUp, int cell) {
+    const int column = cell % kGridColumns, row = cell / kGridColumns;
+    const int x0 = column * width / kGridColumns, x1 = (column + 1) * width / kGridColumns;
+    const int y0 = row * height / kGridRows, y1 = (row + 1) * height / kGridRows;
+    const int left = x0 + (x1 - x0) / 4, right = x1 - (x1 - x0) / 4;
+    const int top = y0 + (y1 - y0) / 4, bottom = y1 - (y1 - y0) / 4;
+    const int step = std::max(1, (right - left) / 16);
+    long sum = 0, count = 0;
+    for (int y = top; y < bottom; y += step) {
+        const uint8_t* line = bgra + static_cast<long>(bottomUp ? height - 1 - y : y) * stride;
+        for (int x = left; x < right; x += step) {
+            const uint8_t* p = line + x * 4;
+            sum += p[0] + p[1] + p[2];
+            count += 3;
+        }
+    }
+    return count ? static_cast<int>(sum / count) : -1;
+}
+
+enum class Level { Dark, Light, Unclear };
+
+Level classify(int level) {
+    if (level >= 0 && level < 80) return Level::Dark;
+    if (level > 175) return Level::Light;
+    return Level::Unclear;
+}
+
+} // namespace
+
+const char* clipFormatName(ClipFormat format) {
+    switch (format) {
+    case ClipFormat::H264Mp4: return "h264-mp4";
+    case ClipFormat::XvidAvi: return "xvid-avi";
+    case ClipFormat::Mpeg2Mpg: return "mpeg2-mpg";
+    }
+    return "?";
+}
+
+std::string clipLabel(const ClipSpec& spec) {
+    return std::string(clipFormatName(spec.format)) + " " + std::to_string(spec.width) + "x" +
+           std::to_string(spec.height) + " " + std::to_string(spec.frames);
+}
+
+const std::vector<ClipSpec>& standardClips() {
+    static const std::vector<ClipSpec> clips = {
+        {ClipFormat::H264Mp4, 720, 480, 60},  {ClipFormat::XvidAvi, 720, 480, 50},
+        {ClipFormat::Mpeg2Mpg, 720, 480, 40}, {ClipFormat::H264Mp4, 320, 240, 31},
+        {ClipFormat::XvidAvi, 176, 144, 30},  {ClipFormat::Mpeg2Mpg, 320, 240, 35},
+    };
+    return clips;
+}
+
+const std::string& clipFolder() {
+    static const std::string folder = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string f = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-test-clips-" + kRecipe + "-" +
+                        std::to_string(getuid());
+        mkdir(f.c_str(), 0700);
+        return f;
+    }();
+    return folder;
+}
+
+std::string videoClip(const ClipSpec& spec) {
+    if (spec.width <= 0 || spec.height <= 0 || spec.width % 2 || spec.height % 2 || spec.frames <= 0 ||
+        spec.frames > kMaxClipFrames)
+        return {};
+    std::lock_guard<std::mutex> lock(clipMutex());
+    static std::map<std::string, bool> madeHere;
+    const std::string path = clipPath(spec);
+    auto known = madeHere.find(path);
+    if (known != madeHere.end()) return known->second ? path : std::string();
+    const bool ok = isNonEmptyFile(path) || makeClip(spec, path);
+    madeHere[path] = ok;
+    return ok ? path : std::string();
+}
+
+std::string truncatedClip(const ClipSpec& spec, double fraction) {
+    const std::string source = videoClip(spec);
+    if (source.empty()) return {};
+    std::ifstream in(source, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string path = scratchFile("truncated-" + clipPath(spec).substr(clipFolder().size() + 1));
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() * fraction));
+    return out.good() ? path : std::string();
+}
+
+std::string garbageClip(const char* extension) {
+    const std::string path = scratchFile(std::string("garbage") + extension);
+    std::mt19937 random(12345);
+    std::string bytes(64 * 1024, '\0');
+    for (auto& b : bytes) b = static_cast<char>(random());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return out.good() ? path : std::string();
+}
+
+int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp) {
+    if (!bgra || width < kGridColumns * 2 || height < kGridRows * 2 || strideBytes < width * 4) return -1;
+    int number = 0, bit = 0;
+    for (int cell = 0; cell < kGridColumns * kGridRows; ++cell) {
+        const Level level = classify(cellLevel(bgra, width, height, strideBytes, bottomUp, cell));
+        if (level == Level::Unclear) return -1;
+        if (cell == kWhiteMarkerCell) {
+            if (level != Level::Light) return -1;
+        } else if (cell == kBlackMarkerCell) {
+            if (level != Level::Dark) return -1;
+        } else {
+            if (level == Level::Light) number |= 1 << bit;
+            ++bit;
+        }
+    }
+    return number;
+}
+
+} // namespace qvtest

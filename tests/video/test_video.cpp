@@ -1,0 +1,369 @@
+// Scene video: clips on the three loader paths read back from the drawn
+// texture, the texture rules, refused opens, the loader rules.
+#include "support/GlContext.h"
+#include "support/VideoClips.h"
+#include "video/VideoRes.h"
+#include "video/Videoplay.h"
+#include "video/mpgloader.h"
+
+#include <GL/glx.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <numeric>
+#include <random>
+
+extern "C" JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass, jlong,
+                                                                                           jint);
+
+namespace {
+
+using qvtest::ClipFormat;
+using qvtest::ClipSpec;
+
+// Standard output of one scope (the video side reports there). GoogleTest
+// prints failures there too, so on failure the capture goes to stderr.
+class Stdout {
+public:
+    Stdout() { testing::internal::CaptureStdout(); }
+    ~Stdout()
+    {
+        if (!take().empty() && testing::Test::HasFailure())
+            fprintf(stderr, "%s", text_.c_str());
+    }
+    const std::string& take()
+    {
+        if (!taken_)
+            text_ = testing::internal::GetCapturedStdout();
+        taken_ = true;
+        return text_;
+    }
+
+private:
+    bool taken_ = false;
+    std::string text_;
+};
+
+int count(const std::string& text, const std::string& needle)
+{
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+using Clip = std::unique_ptr<VideoRes, void (*)(VideoRes*)>;
+Clip openClip(const std::string& path, const char* loader)
+{
+    return Clip(qv::openClip(strdup(path.c_str()), loader), qv::releaseClip);
+}
+
+// The fault plug-ins live in a test folder; loaded once by full path, the
+// library's dlopen of "lib<name>.so" finds them by soname.
+void loadFaultPlugins()
+{
+    for (const char* name : {"/libqvfault.so", "/libqvnoentry.so"})
+        ASSERT_NE(dlopen((std::string(QV_VIDEO_TEST_PLUGINS) + name).c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr);
+}
+
+// Named loader for H.264, the XVID switch for the .avi, the MPEG loader for MPEG-2.
+const char* loaderFor(ClipFormat format) { return format == ClipFormat::Mpeg2Mpg ? nullptr : "ffmpegloader"; }
+
+enum Order { InOrder, Backwards, Random };
+
+class VideoTest : public qvtest::GlTest {
+protected:
+    // Draws the whole frame over the canvas and reads its number back; -1 = none.
+    int drawnFrame(VideoRes& clip)
+    {
+        glClear(GL_COLOR_BUFFER_BIT);
+        qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, clip.getWidth(), clip.getHeight());
+        std::vector<uint8_t> pixels(kWidth * kHeight * 4);
+        glReadPixels(0, 0, kWidth, kHeight, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
+        return qvtest::frameNumberFromPixels(pixels.data(), kWidth, kHeight, kWidth * 4, true);
+    }
+};
+
+// Every frame in order, backwards and at random, on each loader path; the
+// reader refuses a picture upside down, so this also proves it upright.
+class ClipPlayback : public VideoTest, public testing::WithParamInterface<std::tuple<int, Order>> {};
+
+TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
+{
+    const ClipSpec& spec = qvtest::standardClips()[size_t(std::get<0>(GetParam()))];
+    const std::string path = qvtest::videoClip(spec);
+    ASSERT_FALSE(path.empty());
+    Stdout out;
+    Clip clip = openClip(path, loaderFor(spec.format));
+    ASSERT_TRUE(clip);
+    EXPECT_EQ(clip->getWidth() * 10000 + clip->getHeight(), spec.width * 10000 + spec.height);
+    const char* expectedLoader = spec.format == ClipFormat::H264Mp4 ? "libffmpegloader.so"
+                                 : spec.format == ClipFormat::XvidAvi ? "libxvidloader.so" : "";
+    EXPECT_STREQ(clip->mpgloader != nullptr ? "" : clip->loaderdllname, expectedLoader);
+    std::vector<int> frames(size_t(spec.frames));
+    std::iota(frames.begin(), frames.end(), 0);
+    if (std::get<1>(GetParam()) == Backwards)
+        std::reverse(frames.begin(), frames.end());
+    if (std::get<1>(GetParam()) == Random)
+        std::shuffle(frames.begin(), frames.end(), std::mt19937(spec.frames));
+    for (int frame : frames) {
+        ASSERT_EQ(qv::loadClipFrame(*clip, frame), frame) << qvtest::clipLabel(spec);
+        ASSERT_EQ(drawnFrame(*clip), frame) << qvtest::clipLabel(spec);
+    }
+    EXPECT_LT(qv::loadClipFrame(*clip, spec.frames), 0) << "past the end";
+    // The XVID switch happens once; the named loader is never loaded again.
+    EXPECT_EQ(count(out.take(), "begin to load it libffmpegloader.so \n"), spec.format == ClipFormat::Mpeg2Mpg ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, ClipPlayback,
+                         testing::Combine(testing::Range(0, int(qvtest::standardClips().size())),
+                                          testing::Values(InOrder, Backwards, Random)));
+
+// Synthetic frames of four coloured quadrants, 0xAARRGGBB (B, G, R, A in memory).
+std::vector<uint32_t> quadrants(int w, int h, uint32_t tl, uint32_t tr, uint32_t bl, uint32_t br)
+{
+    std::vector<uint32_t> bgra(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            bgra[size_t(y) * w + x] = y < h / 2 ? (x < w / 2 ? tl : tr) : (x < w / 2 ? bl : br);
+    return bgra;
+}
+qvtest::Rgba rgba(uint32_t c) { return {int(c >> 16 & 255), int(c >> 8 & 255), int(c & 255), int(c >> 24)}; }
+constexpr uint32_t kRed = 0xffff0000, kGreen = 0xff00ff00, kBlue = 0xff0000ff, kWhite = 0xffffffff;
+const qvtest::Rgba green{0, 255, 0, 255}, black{0, 0, 0, 255};
+
+TEST_F(VideoTest, TextureRulesAndDrawing)
+{
+    VideoRes clip; // 720 x 480, no plug-in
+    Stdout out;
+    qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, 720, 480);
+    EXPECT_PIXEL(gl(), 128, 128, black, 0) << "nothing is drawn before the first upload";
+    EXPECT_EQ(count(out.take(), " failed with texture "), 1);
+
+    // The caller's texture binding, unpack state and colour survive an upload and a draw.
+    GLuint theirs = 0;
+    glGenTextures(1, &theirs);
+    glBindTexture(GL_TEXTURE_2D, theirs);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 5);
+    glColor4f(0.25f, 0.5f, 0.75f, 1.f);
+    const auto first = quadrants(720, 480, kRed, kGreen, kBlue, kWhite);
+    const GLuint texture = GLuint(createTextures(720, 480, (unsigned char*)first.data(), 4, &clip));
+    qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, 720, 480);
+    GLint state[3] = {};
+    GLfloat colour[4] = {};
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &state[0]);
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &state[1]);
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &state[2]);
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_EQ(std::vector<GLint>(state, state + 3), (std::vector<GLint>{GLint(theirs), 8, 5}));
+    EXPECT_FLOAT_EQ(colour[1], 0.5f);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    // The top-right quadrant into the screen rectangle (16, 32, 64, 48).
+    glClear(GL_COLOR_BUFFER_BIT);
+    qv::drawClip(&clip, 16, 32, 64, 48, 360, 0, 360, 240);
+    EXPECT_PIXEL(gl(), 20, 36, green, 2);
+    EXPECT_PIXEL(gl(), 76, 76, green, 2);
+    EXPECT_PIXEL(gl(), 12, 40, black, 0);
+    EXPECT_PIXEL(gl(), 48, 84, black, 0);
+
+    // 720 x 480 into 1024 x 512; a smaller frame reuses the texture, a larger one
+    // recreates it; each drawn upright (top-left and bottom-right quadrants probed).
+    struct Upload {
+        int w, h;
+        uint32_t tl, br;
+        int texW, texH;
+        float rw, rh;
+    };
+    const Upload uploads[] = {{720, 480, kRed, kWhite, 1024, 512, 0.703125f, 0.9375f},
+                              {320, 240, kWhite, kRed, 1024, 512, 320 / 1024.f, 240 / 512.f},
+                              {1100, 600, kBlue, kGreen, 2048, 1024, 1100 / 2048.f, 600 / 1024.f}};
+    for (const Upload& u : uploads) {
+        SCOPED_TRACE(u.w);
+        const auto frame = quadrants(u.w, u.h, u.tl, kBlue, kGreen, u.br);
+        updates(u.w, u.h, (unsigned char*)frame.data(), 4, &clip);
+        GLint size[2] = {};
+        glBindTexture(GL_TEXTURE_2D, clip.m_mTex);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &size[0]);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &size[1]);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        EXPECT_EQ(size[0] * 10000 + size[1], u.texW * 10000 + u.texH);
+        EXPECT_FLOAT_EQ(clip.m_rw, u.rw);
+        EXPECT_FLOAT_EQ(clip.m_rh, u.rh);
+        if (u.texW == 1024) {
+            EXPECT_EQ(clip.m_mTex, texture);
+        }
+        clip.width = u.w;
+        clip.height = u.h;
+        glClear(GL_COLOR_BUFFER_BIT);
+        qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, u.w, u.h);
+        EXPECT_PIXEL(gl(), 64, 64, rgba(u.tl), 2);
+        EXPECT_PIXEL(gl(), 192, 192, rgba(u.br), 2);
+    }
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    clip.deleteTexture();
+    glDeleteTextures(1, &theirs);
+}
+
+// Opening refused: no clip, the line on standard output, no crash, no hang.
+TEST(VideoOpen, RefusedWithALine)
+{
+    loadFaultPlugins();
+    const std::string clip = qvtest::videoClip(qvtest::standardClips()[0]);
+    const std::string fifo = qvtest::clipFolder() + "/fifo-" + std::to_string(getpid()) + ".avi";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string longPath = "/" + std::string(1023, 'a'), name250(250, 'n'), lacks = " lacks OpenFile";
+    struct Case {
+        std::string path, loader, table, line; // loader "-": the MPEG loader
+    };
+    const Case cases[] = {
+        {"/nonexistent/clip.mp4", "ffmpegloader", "", "failed to open file /nonexistent/clip.mp4 \n"},
+        {"/nonexistent/clip.mpg", "-", "", "Trying mpeg loader failed to open file"},
+        {qvtest::clipFolder(), "ffmpegloader", "", "failed to open file"},
+        {fifo, "ffmpegloader", "", "failed to open file"},
+        {fifo, "-", "", "failed to open file"},
+        {qvtest::garbageClip(".mp4"), "ffmpegloader", "", "failed to open file"},
+        {qvtest::garbageClip(".mpg"), "-", "", "mpeg loader cannot open"},
+        {clip, "qvnosuchloader", "", "begin to load it libqvnosuchloader.so \nget loader to check libqvnosuchloader.so \n loading module failed"},
+        {clip, "vfwloader", "", "get loader to check libvfwloader.so \n it is wrong  failed to load it libvfwloader.so"},
+        {clip, "abc_user", "", " user choose video loader abc \nadd loader name abc begin to load it libabc.so \n"},
+        {clip, "qvnoentry", "", "Could not find function GetVideoLoaderHandlerInfo"},
+        {clip, "qvfault", "refuse", "Video Loader Handler failed "},
+        {clip, "qvfault", "nulls", lacks},
+        {clip, "qvfault", "noframes", lacks},
+        {clip, "qvfault", "noseq", lacks},
+        {longPath, "ffmpegloader", "", " video path of 1024 bytes refused"},
+        {longPath.substr(1), "ffmpegloader", "", "failed to open file " + longPath.substr(1)},
+        {clip, name250 + "n", "", " video loader name of 251 bytes refused"},
+        {clip, name250, "", "begin to load it lib" + name250 + ".so \n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.loader.substr(0, 20) + " " + c.path.substr(0, 60));
+        setenv("QV_FAULT_TABLE", c.table.c_str(), 1);
+        Stdout out;
+        EXPECT_FALSE(openClip(c.path, c.loader == "-" ? nullptr : c.loader.c_str()));
+        EXPECT_NE(out.take().find(c.line), std::string::npos) << out.take();
+    }
+    unsetenv("QV_FAULT_TABLE");
+    unlink(fifo.c_str());
+}
+
+// Rules of each path that the playback table cannot show.
+TEST_F(VideoTest, LoaderRules)
+{
+    loadFaultPlugins();
+    const std::string xvid = qvtest::videoClip(qvtest::standardClips()[1]);
+    const std::string mpeg = qvtest::videoClip(qvtest::standardClips()[2]);
+    Stdout out;
+    {
+        Clip user = openClip(xvid, "ffmpegloader_user"); // a user's choice skips the XVID rule
+        ASSERT_TRUE(user);
+        EXPECT_STREQ(user->loaderdllname, "libffmpegloader.so");
+    }
+    Clip seq = openClip(xvid, "ffmpegloader");
+    ASSERT_TRUE(seq);
+    ASSERT_EQ(qv::loadClipFrame(*seq, 20), 20);
+    EXPECT_EQ(qv::loadClipFrame(*seq, 20), 20); // the frame held: not decoded again
+    EXPECT_EQ(qv::loadClipFrame(*seq, 10), 10); // a step back reopens
+    EXPECT_EQ(drawnFrame(*seq), 10);
+    EXPECT_LT(qv::loadClipFrame(*seq, 5000), 0);
+    EXPECT_EQ(seq->last_frame, -5000);
+
+    Clip mpg = openClip(mpeg, nullptr);
+    ASSERT_TRUE(mpg);
+    ASSERT_EQ(qv::loadClipFrame(*mpg, 5), 5);
+    ASSERT_EQ(qv::loadClipFrame(*mpg, 2), 2); // frame number 2, uploaded
+    EXPECT_EQ(drawnFrame(*mpg), 2);
+    std::vector<uint8_t> zeros(size_t(mpg->m_pw) * mpg->m_ph * 4, 0);
+    glBindTexture(GL_TEXTURE_2D, mpg->m_mTex);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, mpg->m_pw, mpg->m_ph, GL_BGRA, GL_UNSIGNED_BYTE, zeros.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_EQ(qv::loadClipFrame(*mpg, 2), 2); // "unchanged": the blackened texture stays black
+    EXPECT_EQ(drawnFrame(*mpg), -1);
+
+    setenv("QV_FAULT_TABLE", "minimal", 1); // no CloseFile, no video tables
+    Clip minimal = openClip(mpeg, "qvfault");
+    unsetenv("QV_FAULT_TABLE");
+    ASSERT_TRUE(minimal);
+    EXPECT_EQ(qv::loadClipFrame(*minimal, 0), 0);
+    EXPECT_NE(minimal->m_mTex, 0u) << "the first delivery, frame 0, is uploaded";
+    for (VideoRes* clip : {mpg.get(), minimal.get()})
+        EXPECT_EQ(qv::clipVideoTable(*clip, nullptr, false) * 10 + qv::clipVideoTable(*clip, nullptr, true), -22);
+
+    const std::string& text = out.take();
+    EXPECT_EQ(count(text, "begin to load it libxvidloader.so"), 2) << "the switch at the second open, the reopen";
+    EXPECT_EQ(count(text, " create movie texture"), 4) << "frames 20, 10, 5 and the fault plug-in's 0";
+}
+
+// A truncated clip opens or not, but every answer is the right frame or a failure.
+TEST_F(VideoTest, TruncatedClipsNeverShowAWrongFrame)
+{
+    for (const ClipSpec& spec : qvtest::standardClips()) {
+        SCOPED_TRACE(qvtest::clipLabel(spec));
+        Stdout out;
+        Clip clip = openClip(qvtest::truncatedClip(spec, 0.5), loaderFor(spec.format));
+        for (int frame = spec.frames + 2; clip && frame >= 0; frame -= 3) {
+            const int result = qv::loadClipFrame(*clip, frame);
+            if (result >= 0) {
+                EXPECT_EQ(result * 1000 + drawnFrame(*clip), frame * 1000 + frame);
+            }
+        }
+    }
+}
+
+// Leak-checked under ASan: nothing of 1,000 clips stays, textures included.
+TEST_F(VideoTest, ThousandOpenCloseCycles)
+{
+    const auto& clips = qvtest::standardClips();
+    Stdout out;
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        const ClipSpec& spec = clips[3 + cycle % 3];
+        Clip clip = openClip(qvtest::videoClip(spec), loaderFor(spec.format));
+        ASSERT_TRUE(clip) << cycle;
+        ASSERT_EQ(qv::loadClipFrame(*clip, 0), 0) << cycle;
+        const GLuint texture = clip->m_mTex;
+        clip.reset();
+        ASSERT_FALSE(glIsTexture(texture)) << cycle;
+    }
+}
+
+TEST_F(VideoTest, FrameLoadRefusedWithoutAContext)
+{
+    VideoRes clip;
+    glXMakeContextCurrent(glXGetCurrentDisplay(), None, None, nullptr);
+    Stdout out;
+    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, jlong(&clip), 0), -1);
+    gl().makeCurrent();
+    EXPECT_EQ(count(out.take(), " loadNextFrame: no current GL context"), 1);
+}
+
+// The library's plain close is found by name on its handle; the binary's own
+// close() still reaches libc.
+TEST(VideoPlainExports, CloseIsOursOnlyByName)
+{
+    Dl_info info{}, where{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&qv::openClip), &info), 0);
+    void* library = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    void* ours = dlsym(library, "close");
+    ASSERT_NE(dladdr(ours, &where), 0);
+    EXPECT_STREQ(where.dli_fname, info.dli_fname);
+    reinterpret_cast<void (*)()>(ours)();
+    dlclose(library);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    EXPECT_EQ(close(fds[1]), 0);
+    EXPECT_EQ(fcntl(fds[1], F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
+    close(fds[0]);
+}
+
+} // namespace
