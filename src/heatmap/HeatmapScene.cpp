@@ -31,8 +31,8 @@ const char* const kWeights[64] = {
 // Taps reach this many cells either side of the centre.
 constexpr int kRadius = 63;
 
-const char* const kVertexSource =
-    "#version 120\n"
+// After the version line, which is the fragment programs' own.
+const char* const kVertexBody =
     "void main()\n"
     "{\n"
     "    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;\n"
@@ -274,9 +274,10 @@ HeatmapScene::HeatmapScene()
     progress(" load shader ");
     try {
         const TapReader tap{hasTexelFetch()};
-        file_pass.reset(Program::LoadShaderFromString(kVertexSource, verticalPassSource(tap)));
-        rank_pass.reset(Program::LoadShaderFromString(kVertexSource, horizontalPassSource(tap, true)));
-        rank_pass_inner.reset(Program::LoadShaderFromString(kVertexSource, horizontalPassSource(tap, false)));
+        const std::string vertex = std::string(tap.header()) + kVertexBody;
+        file_pass.reset(Program::LoadShaderFromString(vertex, verticalPassSource(tap)));
+        rank_pass.reset(Program::LoadShaderFromString(vertex, horizontalPassSource(tap, true)));
+        rank_pass_inner.reset(Program::LoadShaderFromString(vertex, horizontalPassSource(tap, false)));
     } catch (const std::exception& e) {
         progress(" find exception ");
         debug_trace("HeatmapScene: %s \n", e.what());
