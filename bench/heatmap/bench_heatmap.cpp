@@ -1,15 +1,23 @@
-// Heatmap cost: the GPU scene (update from records + one draw, and draw only)
-// against two CPU baselines measured in the same run: the same accumulation
-// and separable 127-tap blur in optimised C++, and per-record kernel stamping
-// (97 x 97 Gaussian, +-3 sigma) as common analysis tools do.
+// Heatmap: first proves that the library's draw gives the same pixels as the
+// previous path (a copy kept in legacy_HeatmapScene.*) on the same input in the
+// same run, and fails (exit 1) on any difference; then times both against two
+// CPU baselines: the same accumulation and separable 127-tap blur in optimised
+// C++, and per-record kernel stamping (97 x 97 Gaussian, +-3 sigma) as common
+// analysis tools do.
 #include "heatmap/HeatmapScene.h"
+#include "legacy_HeatmapScene.h"
 #include "support/GlContext.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
 #include <functional>
 #include <random>
 #include <vector>
@@ -23,6 +31,15 @@ struct Record {
     int32_t x, y, count, unused[7];
 };
 
+std::string cpuModel()
+{
+    std::ifstream in("/proc/cpuinfo");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("model name", 0) == 0)
+            return line.substr(line.find(':') + 2);
+    return "unknown";
+}
+
 double medianMs(int runs, const std::function<void()>& f)
 {
     std::vector<double> t;
@@ -32,6 +49,12 @@ double medianMs(int runs, const std::function<void()>& f)
         const auto b = std::chrono::steady_clock::now();
         t.push_back(std::chrono::duration<double, std::milli>(b - a).count());
     }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+double medianMs(std::vector<double> t)
+{
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
 }
@@ -137,6 +160,181 @@ struct CpuStamping {
     }
 };
 
+
+// 100,000 records spread over the whole 512 x 512 image.
+std::vector<Record> randomRecords(unsigned seed, int n = kRecords)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> pos(0, S - 1), count(1, 255);
+    std::vector<Record> records(static_cast<size_t>(n));
+    for (Record& r : records)
+        r = Record{pos(rng), pos(rng), count(rng), {}};
+    return records;
+}
+
+// A 16:9 recording (1920 x 1080): gaze samples scattered round fixations, which
+// cluster in the middle of the screen as they do over a stimulus.
+constexpr int kWide = 1920, kHigh = 1080;
+std::vector<Record> clusteredRecords(unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> centreX(kWide / 2.f, kWide / 6.f), centreY(kHigh / 2.f, kHigh / 6.f),
+        spread(0.f, 25.f);
+    std::uniform_int_distribution<int> count(1, 255);
+    std::vector<Record> records;
+    records.reserve(kRecords);
+    while (int(records.size()) < kRecords) {
+        const float fx = centreX(rng), fy = centreY(rng);
+        for (int k = 0; k < 250 && int(records.size()) < kRecords; ++k) {
+            const int x = int(fx + spread(rng)), y = int(fy + spread(rng));
+            if (x >= 0 && x < kWide && y >= 0 && y < kHigh)
+                records.push_back(Record{x, y, count(rng), {}});
+        }
+    }
+    return records;
+}
+
+// The same records in heat-image cells, for the CPU baseline.
+std::vector<Record> inCells(const std::vector<Record>& records, int w, int h)
+{
+    const float scale = float(S) / float(std::max(w, h));
+    std::vector<Record> cells(records);
+    for (Record& r : cells) {
+        r.x = int(float(r.x) * scale);
+        r.y = int(float(r.y) * scale);
+    }
+    return cells;
+}
+
+std::vector<uint8_t> readTexture(GLuint texture)
+{
+    std::vector<uint8_t> pixels(size_t(S) * S * 4);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return pixels;
+}
+
+std::vector<uint8_t> readCanvas()
+{
+    std::vector<uint8_t> pixels(size_t(S) * S * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    int worst = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+    return worst;
+}
+
+// Both paths fed the same steps; after each step both draw over the same canvas
+// and their finished heatmaps and canvases are compared.
+struct PixelIdentity {
+    HeatmapScene& scene;
+    LegacyHeatmapScene& legacy;
+    int comparisons = 0, worst = 0;
+    std::vector<std::string> failures;
+
+    void canvas(int w, int h)
+    {
+        glViewport(0, 0, S, S);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, w, h, 0, -1, 1);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glClearColor(30 / 255.f, 60 / 255.f, 200 / 255.f, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    void records(const std::vector<Record>& r, int w, int h)
+    {
+        scene.updateHeatMapImage(r.data(), w, h, int(r.size()));
+        legacy.updateHeatMapImage(r.data(), w, h, int(r.size()));
+    }
+    void value(int count, int x, int y, int w, int h)
+    {
+        scene.updateHeatMapValue(count, x, y, w, h);
+        legacy.updateHeatMapValue(count, x, y, w, h);
+    }
+    void draw(const char* step)
+    {
+        const int w = scene.m_heatmapW, h = scene.m_heatmapH;
+        canvas(w, h);
+        legacy.drawHeatMap();
+        const auto oldCanvas = readCanvas();
+        const auto oldResult = readTexture(legacy.intermediateTex);
+        canvas(w, h);
+        scene.drawHeatMap();
+        const auto newCanvas = readCanvas();
+        const auto newResult = readTexture(scene.intermediateTex);
+        const int d = std::max(maxDifference(oldCanvas, newCanvas), maxDifference(oldResult, newResult));
+        ++comparisons;
+        worst = std::max(worst, d);
+        if (d != 0)
+            failures.push_back(std::string(step) + ": max difference " + std::to_string(d));
+    }
+    // A step with records given in heat-image cells of a S x S space.
+    void cells(const std::vector<std::array<int, 3>>& list, const char* step)
+    {
+        std::vector<Record> r;
+        for (const auto& c : list)
+            r.push_back(Record{c[0], c[1], c[2], {}});
+        records(r, S, S);
+        draw(step);
+    }
+};
+
+void provePixelIdentity(PixelIdentity& p)
+{
+    const auto random = randomRecords(11);
+    p.records(random, S, S);
+    p.draw("100,000 random records");
+    p.records(random, S, S);
+    p.draw("the same records again");
+    p.draw("draw with no update");
+    p.draw("draw with no update, twice");
+    std::vector<Record> zeros(1000, Record{100, 100, 0, {}});
+    p.records(zeros, S, S);
+    p.draw("all-zero records");
+    p.records({}, 640, 480);
+    p.draw("no records, 640 x 480");
+    p.cells({{256, 256, 120}}, "one cell in the middle");
+    p.cells({{256, 256, 120}}, "the same cell again");
+    p.cells({{256, 256, 255}}, "count 255 (colour table wraps)");
+    p.cells({{0, 256, 200}}, "left edge");
+    p.cells({{511, 256, 200}}, "right edge");
+    p.cells({{256, 0, 200}}, "row 0 (wraps to the top rows)");
+    p.cells({{256, 511, 200}}, "row 511 (wraps to the bottom rows)");
+    p.cells({{300, 40, 90}, {310, 62, 90}}, "rows near the bottom edge");
+    p.cells({{200, 470, 90}, {210, 449, 90}}, "rows near the top edge");
+    p.cells({{0, 0, 200}, {511, 511, 200}}, "opposite corners");
+    p.cells({{0, 511, 150}, {511, 0, 150}}, "the other corners");
+    p.cells({{5, 10, 80}, {500, 400, 80}}, "rows spanning nearly the whole image");
+    p.cells({{0, 0, 200}, {511, 40, 200}, {100, 511, 150}}, "three edges at once");
+    p.value(100, 30, 30, S, S);
+    p.value(170, 31, 30, S, S);
+    p.draw("single values");
+    p.value(100, 30, 30, S, S);
+    p.value(170, 31, 30, S, S);
+    p.draw("the same single values again");
+    const auto wide = clusteredRecords(5);
+    p.records(wide, kWide, kHigh);
+    p.draw("16:9 clustered recording");
+    p.records(wide, kWide, kHigh);
+    p.draw("16:9 clustered recording again");
+    std::vector<Record> tall(wide);
+    for (Record& r : tall)
+        std::swap(r.x, r.y);
+    p.records(tall, kHigh, kWide);
+    p.draw("9:16 recording");
+    p.draw("draw with no update after a recording");
+}
+
 } // namespace
 
 int main()
@@ -148,46 +346,88 @@ int main()
     }
     gl.makeCurrent();
     gl.canvasProjection();
-    // The scene's progress lines go to stdout; the figures go to stderr.
+    // The scenes' progress lines go to stdout; the figures go to stderr.
     if (std::freopen("/dev/null", "w", stdout) == nullptr)
         return 1;
     HeatmapScene scene;
     scene.initScene();
+    LegacyHeatmapScene legacy;
+    legacy.initScene();
+    if (!scene.m_init_successful || !legacy.m_init_successful) {
+        std::fprintf(stderr, "heatmap programs not built\n");
+        return 1;
+    }
+    std::fprintf(stderr, "machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), cpuModel().c_str());
+    std::fprintf(stderr, "GL renderer: %s | %s | GLSL %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+                 reinterpret_cast<const char*>(glGetString(GL_VERSION)),
+                 reinterpret_cast<const char*>(glGetString(GL_SHADING_LANGUAGE_VERSION)));
 
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<int> pos(0, S - 1), count(1, 255);
-    std::vector<Record> records(kRecords);
-    for (Record& r : records)
-        r = Record{pos(rng), pos(rng), count(rng), {}};
+    std::fprintf(stderr, "zero-input colour measured by the scene: (%d, %d, %d, %d)\n", scene.zeroColour[0],
+                 scene.zeroColour[1], scene.zeroColour[2], scene.zeroColour[3]);
+    PixelIdentity identity{scene, legacy, 0, 0, {}};
+    provePixelIdentity(identity);
+    std::fprintf(stderr, "pixel identity, library vs previous path: %d comparisons, max per-channel difference %d\n",
+                 identity.comparisons, identity.worst);
+    for (const auto& f : identity.failures)
+        std::fprintf(stderr, "  DIFFERS: %s\n", f.c_str());
+    if (!identity.failures.empty())
+        return 1;
 
-    // Warm up: llvmpipe compiles the fragment programs at the first draw.
-    scene.updateHeatMapImage(records.data(), S, S, kRecords);
-    scene.drawHeatMap();
-    glFinish();
-
-    const double gpuUpdateDraw = medianMs(9, [&] {
-        glFinish();
-        scene.updateHeatMapImage(records.data(), S, S, kRecords);
-        scene.drawHeatMap();
-        glFinish();
-    });
-    const double gpuDraw = medianMs(15, [&] {
-        glFinish();
-        scene.drawHeatMap();
-        glFinish();
-    });
+    // Frames of update + draw; each case cycles through its record sets.
+    struct Case {
+        const char* name;
+        std::vector<std::vector<Record>> sets;
+        int w, h;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"(a) same 100,000 records every frame", {randomRecords(7)}, S, S});
+    cases.push_back({"(b) all 100,000 records changed every frame",
+                     {randomRecords(21), randomRecords(22), randomRecords(23), randomRecords(24)}, S, S});
+    cases.push_back({"(c) 16:9 clustered recording, changed every frame",
+                     {clusteredRecords(31), clusteredRecords(32), clusteredRecords(33), clusteredRecords(34)}, kWide,
+                     kHigh});
+    std::fprintf(stderr,
+                 "records: %d, heat image %d x %d; update + draw in ms, medians over 4 rounds of runs of each "
+                 "(16 frames library, 8 previous, 16 CPU; glFinish around each)\n",
+                 kRecords, S, S);
+    std::fprintf(stderr, "%-52s %9s %9s %9s %11s %11s\n", "case", "library", "previous", "CPU blur",
+                 "prev / lib", "lib / CPU");
     CpuSeparable separable;
-    const double cpuSeparable = medianMs(9, [&] { separable.run(records); });
+    for (const Case& c : cases) {
+        size_t frame = 0;
+        auto frameOf = [&](auto& target) {
+            const auto& r = c.sets[frame++ % c.sets.size()];
+            glFinish();
+            target.updateHeatMapImage(r.data(), c.w, c.h, int(r.size()));
+            target.drawHeatMap();
+            glFinish();
+        };
+        frameOf(scene); // warm-up: llvmpipe compiles the programs at their first use
+        frameOf(legacy);
+        std::vector<std::vector<Record>> cellSets;
+        for (const auto& r : c.sets)
+            cellSets.push_back(inCells(r, c.w, c.h));
+        // Rounds of short runs of each, so that load from other processes falls
+        // on all three alike; the first frame of a run is not counted (it pays
+        // for the other path's frames before it).
+        std::vector<double> lib, prev, cpuTimes;
+        auto run = [&](std::vector<double>& into, int frames, const std::function<void()>& f) {
+            f();
+            for (int i = 0; i < frames; ++i)
+                into.push_back(medianMs(1, f));
+        };
+        for (int round = 0; round < 4; ++round) {
+            run(lib, 4, [&] { frameOf(scene); });
+            run(prev, 2, [&] { frameOf(legacy); });
+            run(cpuTimes, 4, [&] { separable.run(cellSets[frame++ % cellSets.size()]); });
+        }
+        const double library = medianMs(lib), previous = medianMs(prev), cpu = medianMs(cpuTimes);
+        std::fprintf(stderr, "%-52s %9.2f %9.2f %9.2f %10.1fx %10.2fx\n", c.name, library, previous, cpu,
+                     previous / library, library / cpu);
+    }
     CpuStamping stamping;
-    const double cpuStamping = medianMs(3, [&] { stamping.run(records); });
-
-    std::fprintf(stderr, "GL renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    std::fprintf(stderr, "records: %d, heat image %d x %d, medians in ms\n", kRecords, S, S);
-    std::fprintf(stderr, "GPU update + draw:          %9.2f\n", gpuUpdateDraw);
-    std::fprintf(stderr, "GPU draw only:              %9.2f\n", gpuDraw);
-    std::fprintf(stderr, "CPU separable 127-tap:      %9.2f  (GPU is %.2fx as fast)\n", cpuSeparable,
-                 cpuSeparable / gpuUpdateDraw);
-    std::fprintf(stderr, "CPU kernel stamping 97x97:  %9.2f  (GPU is %.1fx as fast)\n", cpuStamping,
-                 cpuStamping / gpuUpdateDraw);
+    const auto stamped = randomRecords(7);
+    const double cpuStamping = medianMs(3, [&] { stamping.run(stamped); });
+    std::fprintf(stderr, "CPU kernel stamping 97x97 of the (a) records: %9.2f ms\n", cpuStamping);
     return 0;
 }

@@ -10,6 +10,14 @@
 
 #include <memory>
 
+// Where the passes draw: up to two row spans (a span wraps round the top or
+// bottom edge) and the columns holding non-zero cells.
+struct PassRegion {
+    int rowSpans;
+    int rowFirst[2], rowLast[2];
+    int colFirst, colLast;
+};
+
 class HeatmapScene : public Scene {
 public:
     // Builds both GPU programs; m_init_successful is 0 when either fails.
@@ -43,12 +51,19 @@ public:
     GLuint heatmapTextureId = 0;
     std::unique_ptr<Program> file_pass;
     std::unique_ptr<Program> rank_pass;
+    // The second pass for columns whose taps all lie inside the image.
+    std::unique_ptr<Program> rank_pass_inner;
     int defaultFboSize = 512;
     int m_heatmapW = 0;
     int m_heatmapH = 0;
     std::unique_ptr<unsigned char[]> heatMapImage;
     // Depth storage of renderFBO, kept so it can be released.
     GLuint renderDepth = 0;
+    // The heat image intermediateTex was made from (valid once it was made),
+    // and what the colouring pass gives for zero input, RGBA bytes.
+    std::unique_ptr<unsigned char[]> passImage;
+    bool passImageValid = false;
+    GLubyte zeroColour[4] = {0, 0, 0, 0};
 
 private:
     void createColorTable();
@@ -56,7 +71,20 @@ private:
     void uploadHeatImage();
     // Cell index of (x, y) in a w x h space, or -1 when it lies outside.
     int cellOf(int x, int y, int w, int h) const;
+    // The passes' frame: viewport, matrices, and the state they rely on.
+    void beginPasses() const;
+    void endPasses() const;
+    // Draws the pass's quad once per row span of the region, scissored to
+    // columns colFirst..colLast (nothing when that is empty).
+    void drawRegion(const PassRegion& region, int colFirst, int colLast) const;
+    void verticalPass(const PassRegion& region) const;
+    void horizontalPass(const PassRegion& region) const;
+    // Clears the bound frame buffer to the zero-input colour.
+    void clearResult() const;
+    // Blurs and colours passImage into intermediateTex where it can be non-zero.
     void runBlurPasses();
+    // Measures the zero-input colour and makes intermediateTex the result of an all-zero image.
+    void initResult();
     void drawBlurQuad() const;
     void drawResultQuad() const;
 };

@@ -489,8 +489,11 @@ void CircleDataSets::renderVbo(int mode)
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ivbo);
         glDrawElementsInstanced(GL_LINE_LOOP, kCirclePoints, GL_UNSIGNED_SHORT, nullptr, totalNodes);
     } else {
+        // The fan's 43 triangles, not the strip over the same indices: the
+        // strip's extra triangles lie inside the circle, and an instance's
+        // colour is opaque (picking writes ids and depth), so the pixels agree.
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ivbo_tri);
-        glDrawElementsInstanced(GL_TRIANGLE_STRIP, kTriIndices, GL_UNSIGNED_SHORT, nullptr, totalNodes);
+        glDrawElementsInstanced(GL_TRIANGLES, kTriIndices, GL_UNSIGNED_SHORT, nullptr, totalNodes);
     }
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
@@ -512,7 +515,7 @@ void CircleDataSets::postRenderVbo(GLuint lookupTex)
     glBindTexture(GL_TEXTURE_2D, lookupTex);
     bindCircleVertices();
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ivbo_tri);
-    glDrawElementsInstanced(GL_TRIANGLE_STRIP, kTriIndices, GL_UNSIGNED_SHORT, nullptr, totalNodes);
+    glDrawElementsInstanced(GL_TRIANGLES, kTriIndices, GL_UNSIGNED_SHORT, nullptr, totalNodes);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
@@ -549,6 +552,8 @@ void CircleDataSets::drawSingleCircle(float x, float y, float sx, float sy, floa
     case 1:
         glDisable(GL_LINE_STIPPLE);
         glColor4f(r, g, b, ls);
+        // Kept as the strip: with a translucent colour, where its triangles
+        // overlap the blend shows, and that is how a single circle looks.
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ivbo_tri);
         glDrawElements(GL_TRIANGLE_STRIP, kTriIndices, GL_UNSIGNED_SHORT, nullptr);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
