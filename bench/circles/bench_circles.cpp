@@ -122,7 +122,6 @@ int main(int argc, char** argv)
         return 1;
     }
     gl.makeCurrent();
-    glewInit();
     gl.canvasProjection();
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
