@@ -1,7 +1,7 @@
-// Exports that need GL, called before any canvas has made a context current:
-// in this binary no GL context ever exists, so GLEW's entry points are still
-// null and any GL 2+ call would crash the process. Each export must answer its
-// failure value and log why instead.
+// Exports that need GL, called before any canvas has made a context current.
+// Run alone (as ctest runs each test) no context has ever existed in the
+// process, so GLEW's entry points are still null and any GL 2+ call would
+// crash it. Each export must answer its failure value and log why instead.
 #include "gl/GlLoader.h"
 #include "support/EmbeddedJvm.h"
 #include "support/SyslogCapture.h"
