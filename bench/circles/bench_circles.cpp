@@ -242,7 +242,6 @@ int main(int argc, char** argv)
         return 1;
     }
     gl.makeCurrent();
-    glewInit();
     gl.canvasProjection();
     std::printf("machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), cpuModel().c_str());
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),

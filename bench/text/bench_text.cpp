@@ -300,7 +300,8 @@ double timeFontLibrary(const char* path, int size)
     return missed == 0 ? s : -1.0;
 }
 
-// QX_FTFont construction (GLEW init included) and init, atlas upload finished.
+// QX_FTFont construction and init, atlas upload finished. The entry points are
+// loaded once per context, so construction no longer runs glewInit.
 double timeQxFont(const char* path, int size)
 {
     std::unique_ptr<QX_FTFont> font;
@@ -325,6 +326,8 @@ CreationRow benchCreation(const char* path, int size, int reps)
             ft.push_back(timeFreeType(path, size));
             lib.push_back(timeFontLibrary(path, size));
             qx.push_back(timeQxFont(path, size));
+            // What every font creation paid before the entry points were
+            // loaded once per context (timed here only, not used).
             glewExperimental = GL_TRUE;
             glew.push_back(timeGl([] { glewInit(); }));
             while (glGetError() != GL_NO_ERROR) {
@@ -408,8 +411,8 @@ int main(int argc, char** argv)
     }
 
     std::printf("\ncreation: 95 glyphs, median of %d, milliseconds\n", createReps);
-    std::printf("%-14s %4s %10s %10s %10s %10s %10s %10s\n", "font", "px", "freetype", "font lib", "QX_FTFont",
-                "glewInit", "QX/ft", "lib/ft");
+    std::printf("%-14s %4s %10s %10s %10s %10s %10s %10s %12s\n", "font", "px", "freetype", "font lib", "QX_FTFont",
+                "glewInit", "QX/ft", "lib/ft", "(QX+glew)/ft");
     const struct {
         const char* name;
         const char* path;
@@ -421,8 +424,9 @@ int main(int argc, char** argv)
                 std::printf("%-14s %4d  font could not be loaded\n", f.name, size);
                 continue;
             }
-            std::printf("%-14s %4d %10.3f %10.3f %10.3f %10.3f %10.2f %10.2f\n", f.name, size, r.freetype * 1e3,
-                        r.library * 1e3, r.ours * 1e3, r.glew * 1e3, r.ours / r.freetype, r.library / r.freetype);
+            std::printf("%-14s %4d %10.3f %10.3f %10.3f %10.3f %10.2f %10.2f %12.2f\n", f.name, size,
+                        r.freetype * 1e3, r.library * 1e3, r.ours * 1e3, r.glew * 1e3, r.ours / r.freetype,
+                        r.library / r.freetype, (r.ours + r.glew) / r.freetype);
             std::fflush(stdout);
         }
     }

@@ -1,8 +1,9 @@
 // RAII for every JNI resource the exports take, and the guards that keep a
-// 0 handle or a C++ exception from ever reaching the JVM.
+// 0 handle, a missing GL context or a C++ exception from ever reaching the JVM.
 #pragma once
 
 #include "boundary/Debug_Trace.h"
+#include "gl/GlLoader.h"
 
 #include <jni.h>
 
@@ -189,6 +190,51 @@ void withHandleVoid(const char* what, jlong handle, F&& body) noexcept
         body(object);
         return 0;
     });
+}
+
+// Tag for the guards of exports whose work calls GL. Without a current
+// context such a call would go through a GL entry point that may never have
+// been loaded (a null pointer), so the export logs and fails instead.
+struct NeedsGl {
+};
+inline constexpr NeedsGl needsGl{};
+
+inline bool glContextFor(const char* what)
+{
+    if (hasCurrentGlContext())
+        return true;
+    debug_trace("%s: no current GL context \n", what);
+    return false;
+}
+
+template <class R, class F>
+R guard(NeedsGl, const char* what, R failure, F&& body) noexcept
+{
+    return glContextFor(what) ? guard(what, failure, std::forward<F>(body)) : failure;
+}
+
+template <class F>
+void guardVoid(NeedsGl, const char* what, F&& body) noexcept
+{
+    if (glContextFor(what))
+        guardVoid(what, std::forward<F>(body));
+}
+
+// A 0 handle is refused first, then a call without a GL context.
+template <class T, class R, class F>
+R withHandle(NeedsGl, const char* what, jlong handle, R failure, F&& body) noexcept
+{
+    if (handle != 0 && !glContextFor(what))
+        return failure;
+    return withHandle<T>(what, handle, failure, std::forward<F>(body));
+}
+
+template <class T, class F>
+void withHandleVoid(NeedsGl, const char* what, jlong handle, F&& body) noexcept
+{
+    if (handle != 0 && !glContextFor(what))
+        return;
+    withHandleVoid<T>(what, handle, std::forward<F>(body));
 }
 
 template <class T>

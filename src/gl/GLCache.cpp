@@ -1,17 +1,14 @@
 #include "gl/GLCache.h"
 
 #include "boundary/Debug_Trace.h"
+#include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
 #include "gl/TextureManager.h"
 
 GLCache::GLCache() : m_frameBuffer(0), vw(0), vh(0)
 {
-    glewExperimental = GL_TRUE;
-    const GLenum result = glewInit();
-    // GLEW 2.1 answers "missing GL version" for a context it did not make
-    // current itself, though it loads every entry point: only the entry
-    // points this class needs decide.
-    if (result != GLEW_OK && (glBindBuffer == nullptr || glMapBuffer == nullptr))
+    const GLenum result = qv::loadGlEntryPoints();
+    if (result != GLEW_OK)
         debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(result)));
 }
 

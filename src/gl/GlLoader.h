@@ -12,7 +12,7 @@ bool hasCurrentGlContext();
 
 // Loads GLEW's entry points for the current context the first time it is seen.
 // Returns GLEW_OK, or GLEW's error code (GLEW_ERROR_NO_GL_VERSION when no
-// context is current; nothing is cached then).
+// context is current; nothing is remembered then).
 GLenum loadGlEntryPoints();
 
 } // namespace qv

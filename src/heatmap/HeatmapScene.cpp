@@ -1,6 +1,7 @@
 #include "heatmap/HeatmapScene.h"
 
 #include "boundary/Debug_Trace.h"
+#include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
 
 #include <algorithm>
@@ -265,10 +266,8 @@ void setSampler(const Program& program, const char* name, int unit)
 
 HeatmapScene::HeatmapScene()
 {
-    glewExperimental = GL_TRUE;
-    const GLenum glew = glewInit();
-    // Without a GLX display GLEW still loads the entry points of the current context.
-    if (glew != GLEW_OK && glew != GLEW_ERROR_NO_GLX_DISPLAY)
+    const GLenum glew = qv::loadGlEntryPoints();
+    if (glew != GLEW_OK)
         debug_trace("HeatmapScene: glewInit: %s \n", reinterpret_cast<const char*>(glewGetErrorString(glew)));
     progress(" start glew ");
     progress(" load shader ");

@@ -1,5 +1,6 @@
 #include "overlay/CircleDataSets.h"
 
+#include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
 
 #include "boundary/Debug_Trace.h"
@@ -244,7 +245,7 @@ CircleDataSets::CircleDataSets() = default;
 CircleDataSets::CircleDataSets(int w, int h) : rx(w), ry(h)
 {
     version = 0;
-    const GLenum glewResult = glewInit();
+    const GLenum glewResult = qv::loadGlEntryPoints();
     if (glewResult != GLEW_OK)
         debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
 

@@ -30,7 +30,7 @@ int usableVertices(const char* what, const qv::ArrayElements<A>& xs, const qv::A
 template <class A>
 jint polygonExport(JNIEnv* env, const char* what, A xsArray, A ysArray, jint nums, bool filled)
 {
-    return qv::guard(what, jint(0), [&] {
+    return qv::guard(qv::needsGl, what, jint(0), [&] {
         qv::ArrayElements<A> xs(env, xsArray);
         qv::ArrayElements<A> ys(env, ysArray);
         const int n = usableVertices(what, xs, ys, nums);
@@ -90,7 +90,7 @@ namespace {
 template <class R, class F>
 R withImageName(JNIEnv* env, const char* what, jstring str, R failure, F&& body)
 {
-    return qv::guard(what, failure, [&] {
+    return qv::guard(qv::needsGl, what, failure, [&] {
         qv::Utf8 name = qv::utf8(env, str);
         if (!name) {
             debug_trace("%s: no file name \n", what);
@@ -146,7 +146,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLImage_GetTexture(JNIEn
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass)
 {
-    qv::guardVoid("ReleaseAllTexture", [] {
+    qv::guardVoid(qv::needsGl, "ReleaseAllTexture", [] {
         if (TextureManager* manager = TextureManager::getInstance())
             manager->UnloadAllTextures();
     });
@@ -164,7 +164,7 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawWebPageTextur
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(JNIEnv*, jclass)
 {
-    qv::guardVoid("clearLargeTexture", [] {
+    qv::guardVoid(qv::needsGl, "clearLargeTexture", [] {
         if (TextureManager* manager = TextureManager::getInstance())
             manager->clearLargeTexture();
     });
@@ -180,7 +180,7 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass)
 {
-    return qv::guard("intGLCache", jlong(0), [] { return qv::toHandle(new GLCache()); });
+    return qv::guard(qv::needsGl, "intGLCache", jlong(0), [] { return qv::toHandle(new GLCache()); });
 }
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_beginCache(JNIEnv*, jclass, jlong cobj)
@@ -202,7 +202,7 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_getTexture
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv* env, jclass, jlong cobj,
                                                                                 jstring str)
 {
-    return qv::withHandle<GLCache>("saveBuffer", cobj, jint(0), [&](GLCache& cache) {
+    return qv::withHandle<GLCache>(qv::needsGl, "saveBuffer", cobj, jint(0), [&](GLCache& cache) {
         qv::Utf8 name = qv::utf8(env, str);
         if (!name) {
             debug_trace("saveBuffer: no file name, nothing saved \n");
@@ -226,9 +226,10 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer
 
 namespace {
 
+// The circle calls that reach GL (creating the graphic, single circles).
 jlong circleCall(const char* what, jlong cobj, void (*body)(CircleDataSets&, const float*), const float* args)
 {
-    return qv::withHandle<CircleDataSets>(what, cobj, jlong(0), [&](CircleDataSets& c) {
+    return qv::withHandle<CircleDataSets>(qv::needsGl, what, cobj, jlong(0), [&](CircleDataSets& c) {
         body(c, args);
         return jlong(1);
     });
@@ -253,7 +254,7 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint w, jint h)
 {
-    return qv::guard("intGLCirlce", jlong(0), [&] {
+    return qv::guard(qv::needsGl, "intGLCirlce", jlong(0), [&] {
         printf(" init circle %d %d \n", w, h);
         fflush(stdout);
         if (w < 1 || h < 1) {
@@ -266,7 +267,10 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNI
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(JNIEnv*, jclass, jlong cobj)
 {
-    return circleCall("clearCircles", cobj, [](CircleDataSets& c, const float*) { c.clearNodes(); }, nullptr);
+    return qv::withHandle<CircleDataSets>("clearCircles", cobj, jlong(0), [](CircleDataSets& c) {
+        c.clearNodes();
+        return jlong(1);
+    });
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv* env, jclass, jlong cobj,
@@ -315,7 +319,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircl
     JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b, jfloat ls,
     jint mode)
 {
-    return qv::withHandle<CircleDataSets>("drawSingleCircle", cobj, jlong(0), [&](CircleDataSets& c) {
+    return qv::withHandle<CircleDataSets>(qv::needsGl, "drawSingleCircle", cobj, jlong(0), [&](CircleDataSets& c) {
         c.drawSingleCircle(x, y, sx, sy, r, g, b, mode, ls);
         return jlong(1);
     });
@@ -334,10 +338,10 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle(JNIEn
                                                                           jfloat y, jfloat size, jfloat r, jfloat g,
                                                                           jfloat b)
 {
-    const float a[] = {x, y, size, r, g, b};
-    return circleCall("addCircle", cobj, [](CircleDataSets& c, const float* v) {
-        c.addCircleNode(v[0], v[1], v[2], v[3], v[4], v[5]);
-    }, a);
+    return qv::withHandle<CircleDataSets>("addCircle", cobj, jlong(0), [&](CircleDataSets& c) {
+        c.addCircleNode(x, y, size, r, g, b);
+        return jlong(1);
+    });
 }
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateCircle(JNIEnv*, jclass, jlong cobj, jint id,
@@ -350,13 +354,14 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateCircle(JNI
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong cobj)
 {
-    qv::withHandleVoid<CircleDataSets>("drawCircle", cobj, [](CircleDataSets& c) { c.renderVbo(0); });
+    qv::withHandleVoid<CircleDataSets>(qv::needsGl, "drawCircle", cobj, [](CircleDataSets& c) { c.renderVbo(0); });
 }
 
 JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(JNIEnv* env, jclass, jlong cobj,
                                                                                  jint x, jint y, jint w, jint h)
 {
-    return qv::withHandle<CircleDataSets>("selectCircle", cobj, jintArray(nullptr), [&](CircleDataSets& c) {
+    return qv::withHandle<CircleDataSets>(qv::needsGl, "selectCircle", cobj, jintArray(nullptr),
+                                          [&](CircleDataSets& c) {
         if (!c.canSelect()) {
             debug_trace("selectCircle: selection cannot run (GL %d, graphic %s) \n", c.version,
                         c.programsReady ? "created" : "not created");
@@ -414,7 +419,7 @@ extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint,
                                                                                          jint)
 {
-    return qv::guard("iniHeatmapBuffer_n", jlong(0), [] {
+    return qv::guard(qv::needsGl, "iniHeatmapBuffer_n", jlong(0), [] {
         auto* hs = new HeatmapScene();
         if (hs->m_init_successful)
             hs->initScene();
@@ -454,7 +459,8 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeat
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(JNIEnv*, jclass,
                                                                                          jlong hobj)
 {
-    qv::withHandleVoid<HeatmapScene>("drawHeatmapBuffer_n", hobj, [](HeatmapScene& hs) { hs.drawHeatMap(); });
+    qv::withHandleVoid<HeatmapScene>(qv::needsGl, "drawHeatmapBuffer_n", hobj,
+                                     [](HeatmapScene& hs) { hs.drawHeatMap(); });
 }
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(
@@ -466,7 +472,7 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeat
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong hobj)
 {
-    qv::withHandleVoid<HeatmapScene>("deleteHeatmap_n", hobj, [](HeatmapScene& hs) { delete &hs; });
+    qv::withHandleVoid<HeatmapScene>(qv::needsGl, "deleteHeatmap_n", hobj, [](HeatmapScene& hs) { delete &hs; });
 }
 
 } // extern "C"
@@ -487,7 +493,7 @@ extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv* env, jclass, jstring fontfile,
                                                                         jint size)
 {
-    return qv::guard("intGLFont", jlong(0), [&] {
+    return qv::guard(qv::needsGl, "intGLFont", jlong(0), [&] {
         const qv::Utf8 name = qv::utf8(env, fontfile);
         jlong handle = 0;
         if (!QX_FTFont::acceptsName(name.get())) {
@@ -527,14 +533,14 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_loadFont(JNIEnv*, 
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong fobj, jint size)
 {
-    qv::withHandleVoid<QX_FTFont>("setFontSizes", fobj, [&](QX_FTFont& font) { font.setFontSize(size); });
+    qv::withHandleVoid<QX_FTFont>(qv::needsGl, "setFontSizes", fobj, [&](QX_FTFont& font) { font.setFontSize(size); });
 }
 
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv* env, jclass, jlong fobj, jfloat x,
                                                                       jfloat y, jstring text, jfloat r, jfloat g,
                                                                       jfloat b)
 {
-    return qv::withHandle<QX_FTFont>("drawText", fobj, jint(0), [&](QX_FTFont& font) {
+    return qv::withHandle<QX_FTFont>(qv::needsGl, "drawText", fobj, jint(0), [&](QX_FTFont& font) {
         if (text == nullptr) {
             debug_trace("drawText: null text \n");
             return jint(0);

@@ -1,6 +1,7 @@
 #include "overlay/QX_FTFont.h"
 
 #include "boundary/Debug_Trace.h"
+#include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
 
 #include <texture-font.h>
@@ -155,15 +156,9 @@ QX_FTFont::QX_FTFont(char* name, int size) : fontsize(size)
     if (homedir == nullptr)
         backup_fontfile[0] = '\0';
 
-    glewExperimental = GL_TRUE;
-    glewInit();
-    // GLEW's own result is not trusted for contexts it did not create; a GL
-    // error left behind by its probing is what tells a failure.
-    if (glGetError() != GL_NO_ERROR) {
-        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(1)));
-        while (glGetError() != GL_NO_ERROR) {
-        }
-    }
+    const GLenum glew = qv::loadGlEntryPoints();
+    if (glew != GLEW_OK)
+        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(glew)));
     std::printf(" backup font file is %s %s ", backup_fontfile, backup_fontfile);
     std::fflush(NULL);
 }

@@ -3,6 +3,7 @@
 #include "boundary/Debug_Trace.h"
 #include "boundary/JniSupport.h"
 #include "support/EmbeddedJvm.h"
+#include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
 #include <gtest/gtest.h>
@@ -137,7 +138,8 @@ TEST_F(Jni, UtilityExportsFromJavaStrings)
 
 TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
 {
-    // No GL context: only counts that reach GL would draw, and none must here.
+    qvtest::GlContext gl(64, 64);
+    ASSERT_TRUE(gl.ok()) << gl.error();
     jfloatArray two = env->NewFloatArray(2);
     jintArray none = nullptr;
     EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, nullptr, 2), 0);

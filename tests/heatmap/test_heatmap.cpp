@@ -12,7 +12,6 @@
 #include <jni.h>
 #include "heatmap/HeatmapReference.h"
 
-#include <dlfcn.h>
 
 #include <cmath>
 #include <cstring>
@@ -391,31 +390,17 @@ TEST_F(HeatmapTest, ZeroHandleDoesNothing)
 }
 
 namespace {
-// GLEW finds its entry points through glXGetProcAddressARB; standing in for it
-// lets a test hand the library a glShaderSource that swaps in broken source,
-// so the driver's real compiler rejects it with a real log.
-bool breakShaders = false;
-using ShaderSourceFn = void (*)(GLuint, GLsizei, const GLchar* const*, const GLint*);
-ShaderSourceFn realShaderSource = nullptr;
+// GLEW keeps its entry points in process-wide pointers; swapping the one for
+// glShaderSource hands the library broken source, so the driver's real
+// compiler rejects it with a real log.
+PFNGLSHADERSOURCEPROC realShaderSource = nullptr;
 
-void brokenShaderSource(GLuint shader, GLsizei, const GLchar* const*, const GLint*)
+void GLAPIENTRY brokenShaderSource(GLuint shader, GLsizei, const GLchar* const*, const GLint*)
 {
     const GLchar* text = "#version 120\nvoid main() { this is not glsl }\n";
     realShaderSource(shader, 1, &text, nullptr);
 }
 } // namespace
-
-extern "C" void (*glXGetProcAddressARB(const GLubyte* name))()
-{
-    using Lookup = void (*(*)(const GLubyte*))();
-    static Lookup real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "glXGetProcAddressARB"));
-    auto fn = real(name);
-    if (breakShaders && std::strcmp(reinterpret_cast<const char*>(name), "glShaderSource") == 0) {
-        realShaderSource = reinterpret_cast<ShaderSourceFn>(fn);
-        return reinterpret_cast<void (*)()>(brokenShaderSource);
-    }
-    return fn;
-}
 
 TEST(HeatmapBuildFailure, UnbuildableProgramsGiveNoHandleAndLogTheCompiler)
 {
@@ -423,11 +408,10 @@ TEST(HeatmapBuildFailure, UnbuildableProgramsGiveNoHandleAndLogTheCompiler)
     ASSERT_TRUE(context.ok()) << context.error();
     context.makeCurrent();
     qvtest::clearSyslog();
-    breakShaders = true;
+    realShaderSource = __glewShaderSource;
+    __glewShaderSource = brokenShaderSource;
     const jlong handle = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
-    breakShaders = false;
-    glewExperimental = GL_TRUE;
-    glewInit(); // the real entry points again, for whoever comes next
+    __glewShaderSource = realShaderSource;
     EXPECT_EQ(handle, 0);
     EXPECT_TRUE(qvtest::syslogContains("Compile failure in shader:"));
     EXPECT_TRUE(qvtest::syslogContains("could not be built"));

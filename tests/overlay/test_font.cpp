@@ -474,17 +474,6 @@ TEST_F(FontFileTest, DeletingReleasesTheTexture)
     EXPECT_FALSE(glIsTexture(texture));
 }
 
-TEST_F(FontFileTest, PendingGlErrorAtConstructionIsLoggedAsGlewFailure)
-{
-    qvtest::clearSyslog();
-    { QX_FTFont clean(const_cast<char*>("a.ttf"), 20); }
-    EXPECT_FALSE(qvtest::syslogContains(" failed init glew "));
-    glEnable(0x1234); // leaves GL_INVALID_ENUM pending
-    { QX_FTFont font(const_cast<char*>("a.ttf"), 20); }
-    EXPECT_TRUE(qvtest::syslogContains(" failed init glew "));
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
 // ---------------------------------------------------------------------------
 // UTF-8 decoding, independent of the locale
 // ---------------------------------------------------------------------------
