@@ -190,31 +190,3 @@ TEST(FontNew, BadFilesAndArgumentsGiveNull) {
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(texture_font_load_glyphs(font.get(), nullptr), 0u);
 }
-
-TEST(FontSize, PixelSizeSetsTheEm) {
-    // At size S the em is S pixels: a capital H of DejaVu Sans is 0.729 em tall.
-    AtlasPtr atlas(texture_atlas_new(256, 256, 1));
-    FontPtr font(texture_font_new(atlas.get(), kDejaVuSans, 100.0f));
-    ASSERT_NE(font, nullptr);
-    const texture_glyph_t* h = texture_font_get_glyph(font.get(), L'H');
-    ASSERT_NE(h, nullptr);
-    EXPECT_NEAR(static_cast<double>(h->height), 72.9, 1.5);
-    EXPECT_NEAR(h->advance_x, 75.2f, 0.1f);  // 1540 units of 2048
-}
-
-#ifdef FTGL_FALLBACK_FONT
-TEST(FallbackFont, IsUbuntuMonoAndCoversPrintableAscii) {
-    if (access(FTGL_FALLBACK_FONT, R_OK) != 0) GTEST_SKIP() << FTGL_FALLBACK_FONT << " was not fetched";
-    ReferenceFace ref(FTGL_FALLBACK_FONT, 16.0f);
-    ASSERT_NE(ref.face(), nullptr);
-    EXPECT_STREQ(ref.face()->family_name, "Ubuntu Mono");
-    EXPECT_STREQ(ref.face()->style_name, "Regular");
-    AtlasPtr atlas(texture_atlas_new(512, 512, 1));
-    FontPtr font(texture_font_new(atlas.get(), FTGL_FALLBACK_FONT, 16.0f));
-    ASSERT_NE(font, nullptr);
-    std::wstring ascii;
-    for (wchar_t c = 0x20; c <= 0x7e; ++c) ascii += c;
-    EXPECT_EQ(texture_font_load_glyphs(font.get(), ascii.c_str()), 0u);
-    EXPECT_NE(texture_font_get_glyph(font.get(), L'\u00e9'), nullptr);
-}
-#endif

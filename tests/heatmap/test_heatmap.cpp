@@ -17,7 +17,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,34 +39,31 @@ struct Record {
 };
 static_assert(sizeof(Record) == HeatmapScene::kRecordBytes, "a record is 40 bytes");
 
-// The whole RGBA8 contents of a texture.
-std::vector<uint8_t> readTexture(GLuint texture)
+// The largest channel difference from the model, and where: of the heatmap
+// texture (RGBA), or of canvas rows 0..rows-1 (texture 0) holding the model
+// blended over the background (RGB).
+std::pair<double, int> worstError(const std::vector<heatref::Texel>& ref, GLuint texture, int rows)
 {
-    std::vector<uint8_t> pixels(size_t(S) * S * 4);
-    glBindTexture(GL_TEXTURE_2D, texture);
+    std::vector<uint8_t> px(size_t(S) * S * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
-    return pixels;
-}
-
-// The largest channel difference between the GPU heatmap and the model.
-double heatmapError(const std::vector<uint8_t>& gpu, const std::vector<heatref::Texel>& ref, std::string* where)
-{
-    double worst = 0;
-    for (int i = 0; i < S * S; ++i) {
-        const double d[4] = {gpu[i * 4] - ref[i].r, gpu[i * 4 + 1] - ref[i].g, gpu[i * 4 + 2] - ref[i].b,
-                             gpu[i * 4 + 3] - ref[i].a};
-        for (double e : d)
-            if (std::fabs(e) > worst) {
-                worst = std::fabs(e);
-                std::ostringstream s;
-                s << "row " << i / S << " col " << i % S << " gpu (" << int(gpu[i * 4]) << "," << int(gpu[i * 4 + 1])
-                  << "," << int(gpu[i * 4 + 2]) << "," << int(gpu[i * 4 + 3]) << ") model (" << ref[i].r << ","
-                  << ref[i].g << "," << ref[i].b << "," << ref[i].a << ")";
-                *where = s.str();
-            }
+    if (texture != 0) {
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+    } else {
+        glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
     }
+    std::pair<double, int> worst{0, 0};
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < S; ++x) {
+            const heatref::Texel& t = ref[size_t(y) * S + x];
+            const auto b = heatref::blended(t, kBackground);
+            const uint8_t* p = &px[(size_t(texture != 0 ? y : S - 1 - y) * S + x) * 4];
+            const double want[4] = {texture ? t.r : b[0], texture ? t.g : b[1], texture ? t.b : b[2], t.a};
+            for (int k = 0; k < (texture != 0 ? 4 : 3); ++k)
+                if (std::fabs(p[k] - want[k]) > worst.first)
+                    worst = {std::fabs(p[k] - want[k]), y * S + x};
+        }
     return worst;
 }
 
@@ -97,44 +93,19 @@ protected:
         glClearColor(kBackground[0] / 255.f, kBackground[1] / 255.f, kBackground[2] / 255.f, 1);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
-    std::vector<uint8_t> heatOf(const std::vector<std::array<int, 3>>& cells)
+    // The model of cells (x, y, value in a S x S space) against the heatmap
+    // texture and the canvas rows 0..rows-1.
+    void expectModel(const std::vector<std::array<int, 3>>& cells, int rows = S)
     {
         std::vector<uint8_t> heat(size_t(S) * S, 0);
         for (const auto& c : cells)
             heat[size_t(c[1]) * S + c[0]] = uint8_t(c[2]);
-        return heat;
-    }
-    // Writes the cells (x, y, value in a S x S space), draws, and checks the
-    // read-back heatmap and the blended canvas against the model.
-    void expectMatchesModel(const std::vector<std::array<int, 3>>& cells)
-    {
-        for (const auto& c : cells)
-            scene_->updateHeatMapValue(c[2], c[0], c[1], S, S);
-        scene_->drawHeatMap();
-        const auto ref = heatref::heatmap(heatOf(cells));
-        std::string where;
-        EXPECT_LE(heatmapError(readTexture(scene_->intermediateTex), ref, &where), kTol) << where;
-        expectCanvas(ref, S);
-    }
-    // Canvas rows 0..rows-1 hold the model blended over the background.
-    void expectCanvas(const std::vector<heatref::Texel>& ref, int rows)
-    {
-        std::vector<uint8_t> px(size_t(S) * S * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-        double worst = 0;
-        int worstAt = 0;
-        for (int y = 0; y < rows; ++y)
-            for (int x = 0; x < S; ++x) {
-                const uint8_t* p = &px[(size_t(S - 1 - y) * S + x) * 4];
-                const auto e = heatref::blended(ref[size_t(y) * S + x], kBackground);
-                for (int k = 0; k < 3; ++k)
-                    if (std::fabs(p[k] - e[k]) > worst) {
-                        worst = std::fabs(p[k] - e[k]);
-                        worstAt = y * S + x;
-                    }
-            }
-        EXPECT_LE(worst, kTol) << "canvas row " << worstAt / S << " col " << worstAt % S;
+        const auto ref = heatref::heatmap(heat);
+        for (GLuint texture : {scene_->intermediateTex, 0u}) {
+            const auto worst = worstError(ref, texture, texture != 0 ? S : rows);
+            EXPECT_LE(worst.first, kTol) << (texture ? "heatmap" : "canvas") << " row " << worst.second / S << " col "
+                                         << worst.second % S;
+        }
     }
     int nonZeroCells() const
     {
@@ -161,7 +132,10 @@ TEST_F(HeatmapTest, GpuResultMatchesTheModel)
     for (const auto& cells : cases) {
         SCOPED_TRACE(cells.size() * 1000 + cells[0][2]);
         canvas();
-        expectMatchesModel(cells);
+        for (const auto& c : cells)
+            scene_->updateHeatMapValue(c[2], c[0], c[1], S, S);
+        scene_->drawHeatMap();
+        expectModel(cells);
     }
 }
 
@@ -178,10 +152,7 @@ TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
     glOrtho(0, 1000, 500, 0, -1, 1);
     glMatrixMode(GL_MODELVIEW);
     scene_->drawHeatMap();
-    const auto ref = heatref::heatmap(heatOf({{511, 255, 200}, {256, 128, 130}}));
-    std::string where;
-    EXPECT_LE(heatmapError(readTexture(scene_->intermediateTex), ref, &where), kTol) << where;
-    expectCanvas(ref, S / 2); // the quad samples only up to t = 0.5: rows 0..255 of the heatmap
+    expectModel({{511, 255, 200}, {256, 128, 130}}, S / 2); // the quad samples only up to t = 0.5: rows 0..255
     EXPECT_PIXEL(*gl_, 256, S / 2 + 20, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}), 0);
 }
 
@@ -217,12 +188,7 @@ TEST_F(HeatmapTest, DrawConsumesTheUpdateAndTheNextIsFullyTransparent)
     EXPECT_EQ(nonZeroCells(), 0);
     canvas();
     scene_->drawHeatMap();
-    const auto texels = readTexture(scene_->intermediateTex);
-    int visible = 0;
-    for (int i = 0; i < S * S; ++i)
-        visible += texels[i * 4 + 3] != 0;
-    EXPECT_EQ(visible, 0);
-    EXPECT_PIXEL(*gl_, 256, 256, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}), 0);
+    expectModel({}); // fully transparent
 }
 
 TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
@@ -266,11 +232,9 @@ TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
     // The result quad is drawn blended and leaves blending off with its own function.
     EXPECT_EQ(qvtest::GlState::capture().changedFrom(before), "blend src, blend");
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    const auto ref = heatref::heatmap(heatOf({{300, 100, 180}}));
-    std::string where;
-    EXPECT_LE(heatmapError(readTexture(scene_->intermediateTex), ref, &where), kTol) << where;
     glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    expectModel({{300, 100, 180}}, 0); // the heatmap itself is unaffected
     glDeleteFramebuffers(1, &fbo);
     glDeleteTextures(1, &colour);
 }

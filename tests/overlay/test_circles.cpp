@@ -5,6 +5,8 @@
 #include "support/GlState.h"
 #include "support/SyslogCapture.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -203,16 +205,6 @@ protected:
         if (!modern())
             GTEST_SKIP() << "selection needs GL above 2.x";
     }
-    // Adds (x, y, size, r, g, b) nodes, creates the graphic, selects the window.
-    std::vector<int> select(std::initializer_list<std::array<float, 6>> nodes, int x, int y, int w, int h)
-    {
-        for (const auto& n : nodes)
-            circles->addCircleNode(n[0], n[1], n[2], n[3], n[4], n[5]);
-        circles->createVbo();
-        EXPECT_TRUE(circles->canSelect());
-        circles->selectNodes(x, y, w, h);
-        return circles->found_list;
-    }
     std::vector<int> colour(int slot) const
     {
         const unsigned char* c = CircleDataSets::attributeTex2 + slot * 3;
@@ -220,47 +212,50 @@ protected:
     }
 };
 
-TEST_F(CircleSelectionTest, EmptyWindowEndsAfterOnePassAndChangesNothing)
+TEST_F(CircleSelectionTest, WindowsFindTheNodesUnderThemTopmostFirst)
 {
-    EXPECT_TRUE(select({{30, 30, 10, 1, 0, 0}}, 150, 150, 20, 20).empty());
-    EXPECT_EQ(circles->pick_passes, 1);
-    EXPECT_EQ(colour(0), (std::vector<int>{255, 0, 0}));
-    EXPECT_TRUE(circles->pick_list.empty());
-}
-
-TEST_F(CircleSelectionTest, ConcentricCirclesArePeeledOnePerPassAndTurnBlack)
-{
-    const auto found = select({{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}, {100, 100, 30, 0, 0, 1},
-                               {200, 200, 10, 1, 1, 1}}, 98, 98, 4, 4);
-    EXPECT_EQ(found, (std::vector<int>{2, 1, 0})); // topmost (last drawn) first
-    EXPECT_EQ(circles->pick_passes, 4);
-    EXPECT_EQ(circles->pick_w, 4);
-    for (int s = 0; s < 3; ++s) {
-        EXPECT_EQ(colour(s), (std::vector<int>{0, 0, 0})) << "slot " << s;
-        EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[s * 4 + 3], 1.0f) << "shown again";
+    const struct {
+        const char* what;
+        std::vector<std::array<float, 6>> nodes; // x, y, size, r, g, b
+        int hidden;                              // slot hidden beforehand, or -1
+        std::array<int, 4> window;
+        std::vector<int> found;
+        int passes, pickWidth;
+    } cases[] = {
+        {"empty window: one pass", {{30, 30, 10, 1, 0, 0}}, -1, {150, 150, 20, 20}, {}, 1, 32},
+        // Window 5 wide (frame buffer 8 wide): only columns 100..104 are read; the
+        // left edge of a size-10 circle lies 9.976 left of its centre.
+        {"own columns only", {{114.2f, 102.5f, 10, 1, 0, 0}, {115.2f, 102.5f, 10, 1, 0, 0}}, -1, {100, 100, 5, 5}, {0}, 2, 8},
+        {"hidden beforehand: not found", {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}}, 1, {98, 98, 4, 4}, {0}, 2, 4},
+        {"concentric: peeled one per pass",
+         {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}, {100, 100, 30, 0, 0, 1}, {200, 200, 10, 1, 1, 1}}, -1,
+         {98, 98, 4, 4}, {2, 1, 0}, 4, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        circles = std::make_unique<CircleDataSets>(kWidth, kHeight);
+        for (const auto& n : c.nodes)
+            circles->addCircleNode(n[0], n[1], n[2], n[3], n[4], n[5]);
+        circles->createVbo();
+        ASSERT_TRUE(circles->canSelect());
+        int hidden = c.hidden;
+        if (hidden >= 0)
+            circles->hideNode(&hidden, 1);
+        circles->selectNodes(c.window[0], c.window[1], c.window[2], c.window[3]);
+        EXPECT_EQ(circles->found_list, c.found);
+        EXPECT_EQ(circles->pick_passes, c.passes);
+        EXPECT_EQ(circles->pick_w, c.pickWidth);
+        // Found nodes turn black and are shown again; the others keep colour and visibility.
+        for (size_t s = 0; s < c.nodes.size(); ++s) {
+            const bool found = std::count(c.found.begin(), c.found.end(), int(s)) > 0;
+            const auto& n = c.nodes[s];
+            const std::vector<int> own = {int(n[3] * 255), int(n[4] * 255), int(n[5] * 255)};
+            EXPECT_EQ(colour(int(s)), found ? std::vector<int>(3, 0) : own) << s;
+            EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[s * 4 + 3], int(s) == c.hidden ? 0.0f : 1.0f) << s;
+        }
     }
-    EXPECT_EQ(colour(3), (std::vector<int>{255, 255, 255}));
-    circles->renderVbo(1);
+    circles->renderVbo(1); // on screen too
     expectPixels(gl(), {{100, 100, kBlack}, {125, 100, kBlack}, {200, 200, kWhite}}, 0);
-}
-
-TEST_F(CircleSelectionTest, OnlyTheWindowsOwnColumnsAreRead)
-{
-    // Window 5 wide (frame buffer 8 wide): pixel columns 100..104 are read.
-    // The left edge of a size-10 circle lies 9.976 left of its centre.
-    EXPECT_EQ(select({{114.2f, 102.5f, 10, 1, 0, 0}, {115.2f, 102.5f, 10, 1, 0, 0}}, 100, 100, 5, 5),
-              (std::vector<int>{0}));
-    EXPECT_EQ(circles->pick_w, 8);
-}
-
-TEST_F(CircleSelectionTest, NodeHiddenBeforehandIsNotFoundAndStaysHidden)
-{
-    circles->addCircleNode(100, 100, 20, 0, 1, 0);
-    int hidden = 0;
-    circles->hideNode(&hidden, 1);
-    EXPECT_EQ(select({{100, 100, 10, 1, 0, 0}}, 98, 98, 4, 4), (std::vector<int>{1}));
-    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[3], 0.0f);
-    EXPECT_EQ(colour(0), (std::vector<int>{0, 255, 0}));
 }
 
 TEST_F(CircleSelectionTest, PickColoursDecodeExactly)
@@ -271,9 +266,11 @@ TEST_F(CircleSelectionTest, PickColoursDecodeExactly)
     // Through the GPU: slot 65535 is the only node under the window.
     circles->addCircleNode(0, 20, 20, 10, 1, 0, 0);
     circles->addCircleNode(65535, 100, 100, 10, 1, 0, 0);
-    EXPECT_EQ(select({}, 95, 95, 10, 10), (std::vector<int>{65535}));
-    circles->selectNodes(15, 15, 10, 10);
-    EXPECT_EQ(circles->found_list, (std::vector<int>{0}));
+    circles->createVbo();
+    for (const auto& c : {std::make_pair(95, 65535), std::make_pair(15, 0)}) {
+        circles->selectNodes(c.first, c.first, 10, 10);
+        EXPECT_EQ(circles->found_list, (std::vector<int>{c.second}));
+    }
 }
 
 TEST_F(CircleSelectionTest, CanvasStateIsTheSameAfterASelection)

@@ -207,7 +207,7 @@ TEST_F(FontTest, CharactersBeyondAsciiAreUploadedOnDemandUnderTheCallersPixelSto
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }
 
-TEST_F(FontTest, FilesComeFromTheFontFolderElseTheMonospacedBackup)
+TEST_F(FontTest, FilesComeFromTheFontFolderElseTheMonospacedBackupAndLongNamesAreRefused)
 {
     QX_FTFont font(const_cast<char*>("arial.ttf"), 20);
     EXPECT_STREQ(font.fontfile, "/usr/share/fonts/truetype/msttcorefonts/arial.ttf");
@@ -235,10 +235,7 @@ TEST_F(FontTest, FilesComeFromTheFontFolderElseTheMonospacedBackup)
     }
     EXPECT_TRUE(syslogContains("could not be opened"));
     unlink(junk);
-}
-
-TEST_F(FontTest, NamesThatCannotBecomePathsAreRefused)
-{
+    // Names that cannot become paths are refused.
     const std::string longest(511 - std::strlen("/usr/share/fonts/truetype/msttcorefonts/"), 'a');
     EXPECT_FALSE(QX_FTFont::acceptsName(nullptr));
     EXPECT_FALSE(QX_FTFont::acceptsName(""));
@@ -273,17 +270,6 @@ TEST_F(FontTest, SizeIsKeptAtCreationAndClampedToEightToFiftyOnChange)
     const texture_font_t* loaded = font->m_font;
     font->setFontSize(5); // clamps to the current 8: nothing happens
     EXPECT_EQ(font->m_font, loaded);
-}
-
-TEST_F(FontTest, PendingGlErrorAtConstructionIsLoggedAsGlewFailure)
-{
-    clearSyslog();
-    { QX_FTFont clean(const_cast<char*>("a.ttf"), 20); }
-    EXPECT_FALSE(syslogContains(" failed init glew "));
-    glEnable(0x1234); // leaves GL_INVALID_ENUM pending
-    { QX_FTFont font(const_cast<char*>("a.ttf"), 20); }
-    EXPECT_TRUE(syslogContains(" failed init glew "));
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 // Label text is UTF-8 whatever the locale; invalid sequences become U+FFFD.
