@@ -14,8 +14,6 @@
 
 extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
-JNIEXPORT jstring JNICALL Java_quorvex_viewer_Utils_getExeDir(JNIEnv*, jclass);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_ViewerProperties_openDocument(JNIEnv*, jclass, jstring);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv*, jclass, jfloatArray,
                                                                                jfloatArray, jint);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv*, jclass, jintArray,
@@ -102,16 +100,10 @@ TEST_F(Jni, GuardsTurnExceptionsAndNullHandlesIntoFailureValues)
     EXPECT_EQ(qv::withHandle<Object>("handle", qv::toHandle(&o), 0, [](Object& x) { return x.value; }), 7);
 }
 
-TEST_F(Jni, UtilityExportsFromJavaStrings)
+TEST_F(Jni, HashOfAJavaStringCountsItsBytesAsNegative)
 {
     EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(u"ab")), 6363201);
-    // The bytes of "é" (C3 A9) count as negative values.
     EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(u"\u00e9")), 9223372036850774182LL);
-    qv::StringUTFChars dir(env, Java_quorvex_viewer_Utils_getExeDir(env, nullptr));
-    EXPECT_STREQ(dir.c_str(), homedir);
-    const std::string longPath(300, 'd');
-    EXPECT_EQ(Java_quorvex_viewer_ViewerProperties_openDocument(env, nullptr, env->NewStringUTF(longPath.c_str())),
-              JNI_FALSE);
 }
 
 TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
