@@ -133,78 +133,64 @@ TEST_F(FontTest, MissingGlyphIsSkippedWithoutAdvance)
     EXPECT_EQ(font->vertArray.size(), 24u);
 }
 
-TEST_F(FontTest, GlyphCoverageFillsItsBoxInTheRequestedColour)
+TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColourAndTouchOnlyTheLegacyState)
 {
     auto font = dejaVu(40);
-    const texture_glyph_t* g = glyphOf(*font, L'I');
-    ASSERT_NE(g, nullptr);
-    // A caller's vertex buffer and depth test: the buffer must come back, the
-    // legacy draw leaves depth testing off, its blend function and 2D texturing on.
+    // A caller's vertex buffer, depth test and pixel store: the draw leaves depth testing off,
+    // its blend function and 2D texturing on, and everything else as it was.
     GLuint vbo = 0;
     glGenBuffers(1, &vbo);
     glBindBuffer(GL_ARRAY_BUFFER, vbo);
     glBufferData(GL_ARRAY_BUFFER, 64, nullptr, GL_STATIC_DRAW);
     glEnable(GL_DEPTH_TEST);
-    const GlState before = GlState::capture();
-    font->drawFont(100, 120, const_cast<char*>("I"), 0, 1.0f, 0.5f, 0.0f);
-    EXPECT_EQ(GlState::capture().changedFrom(before), "blend src, depth test, texture 2d on");
-
-    const int x0 = 100 + g->offset_x, x1 = x0 + static_cast<int>(g->width);
-    const int y0 = 120, y1 = y0 + static_cast<int>(g->height);
-    // The bar of "I" covers its box's middle column fully; tolerance 3 for blending rounding.
-    expectPixels(gl(), {{(x0 + x1) / 2, (y0 + y1) / 2, Rgba{255, 128, 0, 255}}, {(x0 + x1) / 2, y0 + 2, Rgba{255, 128, 0, 255}}}, 3);
-    EXPECT_GE(redPixels(gl(), x0, y0, x1, y1), (x1 - x0 - 2) * (y1 - y0)) << "inner columns fully covered";
-    // Nothing outside the box (one pixel margin for filtering).
-    EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), redPixels(gl(), x0 - 1, y0 - 1, x1 + 1, y1 + 1));
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glDeleteBuffers(1, &vbo);
-    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
-}
-
-TEST_F(FontTest, NoTextOrNoTextureDrawsNothingAndTouchesNothing)
-{
-    auto font = dejaVu(30);
-    glEnable(GL_DEPTH_TEST);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 3);
     GlState before = GlState::capture();
     font->drawFont(10, 10, const_cast<char*>(""), 0, 1, 0, 0);
     font->drawFont(10, 10, nullptr, 0, 1, 0, 0);
     EXPECT_EQ(GlState::capture().changedFrom(before), "");
+    // "I" is uploaded with the first atlas, é, Ж and ß on demand afterwards.
+    const std::pair<const char*, wchar_t> samples[] = {{"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}};
+    for (const auto& s : samples) {
+        glClear(GL_COLOR_BUFFER_BIT);
+        font->drawFont(100, 120, const_cast<char*>(s.first), 0, 1.0f, 0.5f, 0.0f);
+        EXPECT_EQ(GlState::capture().changedFrom(before), "blend src, depth test, texture 2d on");
+        glEnable(GL_DEPTH_TEST);
+        const texture_glyph_t* g = glyphOf(*font, s.second);
+        ASSERT_NE(g, nullptr);
+        const int x0 = 100 + g->offset_x, x1 = x0 + static_cast<int>(g->width);
+        const int y0 = 120, y1 = y0 + static_cast<int>(g->height);
+        // Some coverage inside the box, none outside it (one pixel margin for filtering).
+        EXPECT_GT(redPixels(gl(), x0, y0, x1, y1), int(g->width * g->height) / 6) << s.first;
+        EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), redPixels(gl(), x0 - 1, y0 - 1, x1 + 1, y1 + 1));
+    }
+    // The bar of "I" covers its box's middle column fully; tolerance 3 for blending rounding.
+    glClear(GL_COLOR_BUFFER_BIT);
+    font->drawFont(100, 120, const_cast<char*>("I"), 0, 1.0f, 0.5f, 0.0f);
+    const texture_glyph_t* g = glyphOf(*font, L'I');
+    const int x0 = 100 + g->offset_x, x1 = x0 + static_cast<int>(g->width), y1 = 120 + static_cast<int>(g->height);
+    expectPixels(gl(), {{(x0 + x1) / 2, (120 + y1) / 2, Rgba{255, 128, 0, 255}}, {(x0 + x1) / 2, 122, Rgba{255, 128, 0, 255}}}, 3);
+    EXPECT_GE(redPixels(gl(), x0, 120, x1, y1), (x1 - x0 - 2) * (y1 - 120)) << "inner columns fully covered";
+
+    // Without a texture (the reload failed) nothing is drawn and nothing touched.
     std::snprintf(font->fontfile, sizeof(font->fontfile), "/nonexistent/a.ttf");
     std::snprintf(font->backup_fontfile, sizeof(font->backup_fontfile), "/nonexistent/b.ttf");
     const GLuint texture = font->m_fontTexture;
-    font->setFontSize(20); // the reload fails: no font, no texture
+    font->setFontSize(20);
     EXPECT_FALSE(glIsTexture(texture));
-    EXPECT_EQ(font->m_font, nullptr);
-    EXPECT_EQ(font->m_fontTexture, 0u);
+    EXPECT_TRUE(font->m_font == nullptr && font->m_fontTexture == 0u);
+    glClear(GL_COLOR_BUFFER_BIT);
     before = GlState::capture();
     font->drawFont(50, 50, const_cast<char*>("II"), 0, 1, 0, 0);
     EXPECT_EQ(GlState::capture().changedFrom(before), "");
     EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), 0);
     font->setFontSize(30); // stays unloaded
-    EXPECT_EQ(font->fontsize, 20);
-    EXPECT_EQ(font->m_font, nullptr);
-}
-
-TEST_F(FontTest, CharactersBeyondAsciiAreUploadedOnDemandUnderTheCallersPixelStore)
-{
-    auto font = dejaVu(40);
-    font->drawFont(10, 10, const_cast<char*>("I"), 0, 1, 0, 0); // first upload done
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 3);
-    const std::pair<const char*, wchar_t> samples[] = {{"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}};
-    for (const auto& s : samples) {
-        glClear(GL_COLOR_BUFFER_BIT);
-        const GlState before = GlState::capture();
-        font->drawFont(100, 100, const_cast<char*>(s.first), 0, 1, 0, 0);
-        EXPECT_EQ(GlState::capture().changedFrom(before), "");
-        const texture_glyph_t* g = glyphOf(*font, s.second);
-        ASSERT_NE(g, nullptr);
-        const int x0 = 100 + g->offset_x;
-        EXPECT_GT(redPixels(gl(), x0, 100, x0 + int(g->width), 100 + int(g->height)), int(g->width * g->height) / 6);
-        EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, 90), 0);
-    }
+    EXPECT_TRUE(font->fontsize == 20 && font->m_font == nullptr);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glDeleteBuffers(1, &vbo);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(FontTest, FilesComeFromTheFontFolderElseTheMonospacedBackup)
