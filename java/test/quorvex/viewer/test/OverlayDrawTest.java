@@ -8,6 +8,7 @@ import static org.junit.Assert.assertNull;
 import static org.junit.Assert.assertTrue;
 
 import com.jogamp.opengl.GL;
+import com.jogamp.opengl.GL2;
 import java.awt.image.BufferedImage;
 import java.io.File;
 import java.nio.ByteBuffer;
@@ -86,7 +87,13 @@ public class OverlayDrawTest {
             for (int x = 0; x < 64; x++)
                 img.setRGB(x, y, y >= 32 ? (x >= 32 ? 0xffffff : 0x0000ff) : (x >= 32 ? 0x00ff00 : 0xff0000));
         assertTrue(ImageIO.write(img, "png", file));
-        assertNotEquals(0L, GLImage.GetTexture(file.getPath()));
+        canvas.gl().glGenTextures(1, new int[1], 0); // so the image's texture is not name 1
+        // GetTexture answers the GL texture name: bound, it has the image's width.
+        int[] width = new int[1];
+        canvas.gl().glBindTexture(GL.GL_TEXTURE_2D, (int) GLImage.GetTexture(file.getPath()));
+        canvas.gl().glGetTexLevelParameteriv(GL.GL_TEXTURE_2D, 0, GL2.GL_TEXTURE_WIDTH, width, 0);
+        canvas.gl().glBindTexture(GL.GL_TEXTURE_2D, 0);
+        assertEquals(64, width[0]);
         GLImage.DrawTexture(file.getPath(), 20, 30, 128, 128);
         GLImage.ReleaseAllTexture();
         canvas.assertPixel(52, 62, 255, 0, 0, 1);
