@@ -15,8 +15,6 @@
 
 extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
-JNIEXPORT jstring JNICALL Java_quorvex_viewer_Utils_getExeDir(JNIEnv*, jclass);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_ViewerProperties_openDocument(JNIEnv*, jclass, jstring);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv*, jclass, jfloatArray,
                                                                                jfloatArray, jint);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv*, jclass, jintArray,
@@ -42,11 +40,6 @@ protected:
     {
         return env->NewString(reinterpret_cast<const jchar*>(s.data()), static_cast<jsize>(s.size()));
     }
-    std::vector<unsigned char> bytesOf(const qv::Utf8& s, size_t n)
-    {
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(s.get());
-        return std::vector<unsigned char>(p, p + n);
-    }
     JNIEnv* env = nullptr;
 };
 
@@ -54,26 +47,21 @@ protected:
 
 TEST_F(Jni, ConvertsToStandardUtf8)
 {
-    qv::Utf8 e = qv::utf8(env, javaString(u"\u00e9"));
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(bytesOf(e, 3), (std::vector<unsigned char>{0xC3, 0xA9, 0x00}));
-
-    // Outside the BMP standard UTF-8 has four bytes (modified UTF-8 would have six).
-    qv::Utf8 smile = qv::utf8(env, javaString(u"\U0001F600"));
-    EXPECT_EQ(bytesOf(smile, 5), (std::vector<unsigned char>{0xF0, 0x9F, 0x98, 0x80, 0x00}));
-
-    // U+0000 is a real zero byte, so the C string ends there.
-    qv::Utf8 nul = qv::utf8(env, javaString(std::u16string(u"a\0b", 3)));
-    EXPECT_EQ(bytesOf(nul, 4), (std::vector<unsigned char>{'a', 0x00, 'b', 0x00}));
-    EXPECT_EQ(strlen(nul.get()), 1u);
-}
-
-TEST_F(Jni, EmptyAndNullStringsGiveNull)
-{
+    // Outside the BMP standard UTF-8 has four bytes (modified UTF-8 would have six);
+    // U+0000 is a real zero byte; empty and null strings give null.
+    const std::pair<std::u16string, std::vector<unsigned char>> cases[] = {
+        {u"\u00e9", {0xC3, 0xA9, 0x00}},
+        {u"\U0001F600", {0xF0, 0x9F, 0x98, 0x80, 0x00}},
+        {std::u16string(u"a\0b", 3), {'a', 0x00, 'b', 0x00}}};
+    for (const auto& c : cases) {
+        qv::Utf8 s = qv::utf8(env, javaString(c.first));
+        ASSERT_NE(s, nullptr);
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(s.get());
+        EXPECT_EQ(std::vector<unsigned char>(p, p + c.second.size()), c.second);
+    }
     EXPECT_EQ(jstringToWindowsJ(env, javaString(u"")), nullptr);
     EXPECT_EQ(jstringToWindowsJ(env, nullptr), nullptr);
-    qv::StringUTFChars none(env, nullptr);
-    EXPECT_EQ(none.c_str(), nullptr);
+    EXPECT_EQ(qv::StringUTFChars(env, nullptr).c_str(), nullptr);
 }
 
 TEST_F(Jni, ReadOnlyElementsAreNeverWrittenBack)
@@ -94,7 +82,6 @@ TEST_F(Jni, ReadOnlyElementsAreNeverWrittenBack)
     env->GetIntArrayRegion(array, 0, 3, back);
     EXPECT_EQ(back[0], 1);
     EXPECT_EQ(back[1], 42);
-
     qv::ArrayElements<jfloatArray> none(env, nullptr);
     EXPECT_EQ(none.size(), 0);
     EXPECT_EQ(none.data(), nullptr);
@@ -104,36 +91,20 @@ TEST_F(Jni, GuardsTurnExceptionsAndNullHandlesIntoFailureValues)
 {
     EXPECT_EQ(qv::guard("thrower", -1, []() -> int { throw std::runtime_error("boom"); }), -1);
     EXPECT_TRUE(qvtest::syslogContains("thrower failed: boom"));
-
-    bool ran = false;
     struct Object {
         int value = 7;
-    };
-    EXPECT_EQ(qv::withHandle<Object>("nohandle", 0, 0, [&](Object&) {
-                  ran = true;
-                  return 1;
-              }),
-              0);
+    } o;
+    bool ran = false;
+    EXPECT_EQ(qv::withHandle<Object>("nohandle", 0, 0, [&](Object&) { return ran = true, 1; }), 0);
     EXPECT_FALSE(ran);
     EXPECT_TRUE(qvtest::syslogContains("nohandle: called with a null handle"));
-
-    Object o;
     EXPECT_EQ(qv::withHandle<Object>("handle", qv::toHandle(&o), 0, [](Object& x) { return x.value; }), 7);
 }
 
-TEST_F(Jni, UtilityExportsFromJavaStrings)
+TEST_F(Jni, HashOfAJavaStringCountsItsBytesAsNegative)
 {
-    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, env->NewStringUTF("ab")), 6363201);
-    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, nullptr), 0);
-    jstring dir = Java_quorvex_viewer_Utils_getExeDir(env, nullptr);
-    ASSERT_NE(dir, nullptr);
-    qv::StringUTFChars chars(env, dir);
-    EXPECT_STREQ(chars.c_str(), homedir);
-
-    const std::string longPath(300, 'd');
-    EXPECT_EQ(Java_quorvex_viewer_ViewerProperties_openDocument(env, nullptr, env->NewStringUTF(longPath.c_str())),
-              JNI_FALSE);
-    EXPECT_EQ(Java_quorvex_viewer_ViewerProperties_openDocument(env, nullptr, nullptr), JNI_FALSE);
+    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(u"ab")), 6363201);
+    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(u"\u00e9")), 9223372036850774182LL);
 }
 
 TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
@@ -141,10 +112,9 @@ TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
     qvtest::GlContext gl(64, 64);
     ASSERT_TRUE(gl.ok()) << gl.error();
     jfloatArray two = env->NewFloatArray(2);
-    jintArray none = nullptr;
     EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, nullptr, 2), 0);
     EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, two, -5), 0);
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(env, nullptr, none, none, 3), 0);
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(env, nullptr, nullptr, nullptr, 3), 0);
     EXPECT_TRUE(qvtest::syslogContains("no vertices"));
     // A count far beyond the arrays reads only what they hold (the sanitized
     // build of this test catches any read past the copied elements).

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "gl/TextureManager.h"
-#include "support/GlContext.h"
+#include "support/GlState.h"
 #include "support/SyslogCapture.h"
 
 #include <FreeImage.h>
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -25,20 +26,18 @@ inline bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, in
     FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
     if (dib == nullptr)
         return false;
-    if (bpp == 8) {
-        RGBQUAD* pal = FreeImage_GetPalette(dib);
-        for (int i = 0; i < 256; ++i)
-            pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
-    }
+    RGBQUAD* pal = bpp == 8 ? FreeImage_GetPalette(dib) : nullptr;
+    for (int i = 0; pal != nullptr && i < 256; ++i)
+        pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
     for (int y = 0; y < h; ++y) {
         BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
         for (int x = 0; x < w; ++x) {
             const Rgba c = px(x, y);
+            BYTE* p = line + x * (bpp / 8);
             if (bpp == 8) {
-                line[x] = static_cast<BYTE>(c.r);
+                p[0] = static_cast<BYTE>(c.r);
                 continue;
             }
-            BYTE* p = line + x * (bpp / 8);
             p[FI_RGBA_RED] = static_cast<BYTE>(c.r);
             p[FI_RGBA_GREEN] = static_cast<BYTE>(c.g);
             p[FI_RGBA_BLUE] = static_cast<BYTE>(c.b);
@@ -63,10 +62,20 @@ inline PixelFn quadrants(int w, int h)
 {
     return [w, h](int x, int y) {
         const bool right = x >= w / 2, bottom = y >= h / 2;
-        if (!bottom)
-            return right ? Rgba{0, 255, 0, 255} : Rgba{255, 0, 0, 255};
-        return right ? Rgba{255, 255, 255, 255} : Rgba{0, 0, 255, 255};
+        return bottom ? (right ? kWhite : kBlue) : (right ? kGreen : kRed);
     };
+}
+
+// A small valid BMP whose header then claims `side` x `side` pixels.
+inline bool writeHugeBmp(const std::string& path, int32_t side)
+{
+    if (!writeImage(path, FIF_BMP, 4, 4, 24, solid(kRed)))
+        return false;
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(18);
+    f.write(reinterpret_cast<const char*>(&side), 4);
+    f.write(reinterpret_cast<const char*>(&side), 4);
+    return f.good();
 }
 
 class ImageTest : public GlTest {
@@ -90,8 +99,7 @@ protected:
             manager_->UnloadAllTextures();
             manager_->clearLargeTexture();
         }
-        const std::string rm = "rm -rf '" + dir_ + "'";
-        if (!dir_.empty() && std::system(rm.c_str()) != 0)
+        if (!dir_.empty() && std::system(("rm -rf '" + dir_ + "'").c_str()) != 0)
             ADD_FAILURE() << "cannot remove " << dir_;
         GlTest::TearDown();
     }

@@ -6,7 +6,7 @@
 // the GPU stores 8 bits (renderTex, the finished heatmap, the canvas); what is
 // left is float accumulation and the driver's texture-filter precision.
 #include "heatmap/HeatmapScene.h"
-#include "support/GlContext.h"
+#include "support/GlState.h"
 #include "support/SyslogCapture.h"
 
 #include <jni.h>
@@ -16,7 +16,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,34 +38,31 @@ struct Record {
 };
 static_assert(sizeof(Record) == HeatmapScene::kRecordBytes, "a record is 40 bytes");
 
-// The whole RGBA8 contents of a texture.
-std::vector<uint8_t> readTexture(GLuint texture)
+// The largest channel difference from the model, and where: of the heatmap
+// texture (RGBA), or of canvas rows 0..rows-1 (texture 0) holding the model
+// blended over the background (RGB).
+std::pair<double, int> worstError(const std::vector<heatref::Texel>& ref, GLuint texture, int rows)
 {
-    std::vector<uint8_t> pixels(size_t(S) * S * 4);
-    glBindTexture(GL_TEXTURE_2D, texture);
+    std::vector<uint8_t> px(size_t(S) * S * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
-    return pixels;
-}
-
-// The largest channel difference between the GPU heatmap and the model.
-double heatmapError(const std::vector<uint8_t>& gpu, const std::vector<heatref::Texel>& ref, std::string* where)
-{
-    double worst = 0;
-    for (int i = 0; i < S * S; ++i) {
-        const double d[4] = {gpu[i * 4] - ref[i].r, gpu[i * 4 + 1] - ref[i].g, gpu[i * 4 + 2] - ref[i].b,
-                             gpu[i * 4 + 3] - ref[i].a};
-        for (double e : d)
-            if (std::fabs(e) > worst) {
-                worst = std::fabs(e);
-                std::ostringstream s;
-                s << "row " << i / S << " col " << i % S << " gpu (" << int(gpu[i * 4]) << "," << int(gpu[i * 4 + 1])
-                  << "," << int(gpu[i * 4 + 2]) << "," << int(gpu[i * 4 + 3]) << ") model (" << ref[i].r << ","
-                  << ref[i].g << "," << ref[i].b << "," << ref[i].a << ")";
-                *where = s.str();
-            }
+    if (texture != 0) {
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+    } else {
+        glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
     }
+    std::pair<double, int> worst{0, 0};
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < S; ++x) {
+            const heatref::Texel& t = ref[size_t(y) * S + x];
+            const auto b = heatref::blended(t, kBackground);
+            const uint8_t* p = &px[(size_t(texture != 0 ? y : S - 1 - y) * S + x) * 4];
+            const double want[4] = {texture ? t.r : b[0], texture ? t.g : b[1], texture ? t.b : b[2], t.a};
+            for (int k = 0; k < (texture != 0 ? 4 : 3); ++k)
+                if (std::fabs(p[k] - want[k]) > worst.first)
+                    worst = {std::fabs(p[k] - want[k]), y * S + x};
+        }
     return worst;
 }
 
@@ -96,44 +92,19 @@ protected:
         glClearColor(kBackground[0] / 255.f, kBackground[1] / 255.f, kBackground[2] / 255.f, 1);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
-    std::vector<uint8_t> heatOf(const std::vector<std::array<int, 3>>& cells)
+    // The model of cells (x, y, value in a S x S space) against the heatmap
+    // texture and the canvas rows 0..rows-1.
+    void expectModel(const std::vector<std::array<int, 3>>& cells, int rows = S)
     {
         std::vector<uint8_t> heat(size_t(S) * S, 0);
         for (const auto& c : cells)
             heat[size_t(c[1]) * S + c[0]] = uint8_t(c[2]);
-        return heat;
-    }
-    // Writes the cells (x, y, value in a S x S space), draws, and checks the
-    // read-back heatmap and the blended canvas against the model.
-    void expectMatchesModel(const std::vector<std::array<int, 3>>& cells)
-    {
-        for (const auto& c : cells)
-            scene_->updateHeatMapValue(c[2], c[0], c[1], S, S);
-        scene_->drawHeatMap();
-        const auto ref = heatref::heatmap(heatOf(cells));
-        std::string where;
-        EXPECT_LE(heatmapError(readTexture(scene_->intermediateTex), ref, &where), kTol) << where;
-        expectCanvas(ref, S);
-    }
-    // Canvas rows 0..rows-1 hold the model blended over the background.
-    void expectCanvas(const std::vector<heatref::Texel>& ref, int rows)
-    {
-        std::vector<uint8_t> px(size_t(S) * S * 4);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-        double worst = 0;
-        int worstAt = 0;
-        for (int y = 0; y < rows; ++y)
-            for (int x = 0; x < S; ++x) {
-                const uint8_t* p = &px[(size_t(S - 1 - y) * S + x) * 4];
-                const auto e = heatref::blended(ref[size_t(y) * S + x], kBackground);
-                for (int k = 0; k < 3; ++k)
-                    if (std::fabs(p[k] - e[k]) > worst) {
-                        worst = std::fabs(p[k] - e[k]);
-                        worstAt = y * S + x;
-                    }
-            }
-        EXPECT_LE(worst, kTol) << "canvas row " << worstAt / S << " col " << worstAt % S;
+        const auto ref = heatref::heatmap(heat);
+        for (GLuint texture : {scene_->intermediateTex, 0u}) {
+            const auto worst = worstError(ref, texture, texture != 0 ? S : rows);
+            EXPECT_LE(worst.first, kTol) << (texture ? "heatmap" : "canvas") << " row " << worst.second / S << " col "
+                                         << worst.second % S;
+        }
     }
     int nonZeroCells() const
     {
@@ -149,32 +120,22 @@ protected:
 
 } // namespace
 
-TEST_F(HeatmapTest, SinglePointsOfSeveralCountsMatchTheModel)
+TEST_F(HeatmapTest, GpuResultMatchesTheModel)
 {
-    // 20 stays under the opacity ceiling, 120 reaches it, 255 wraps the colour table (v > 1).
-    for (int count : {20, 120, 255}) {
-        SCOPED_TRACE(count);
+    // 20 stays under the opacity ceiling, 120 reaches it, 255 wraps the colour
+    // table (v > 1); overlapping points add after the blur; vertically the blur
+    // wraps (row 0 bleeds into row 511), horizontally it stops at the edge.
+    const std::vector<std::vector<std::array<int, 3>>> cases = {
+        {{256, 256, 20}}, {{256, 256, 120}}, {{256, 256, 255}}, {{240, 200, 90}, {262, 200, 90}},
+        {{0, 0, 200}, {511, 40, 200}, {100, 511, 150}}};
+    for (const auto& cells : cases) {
+        SCOPED_TRACE(cells.size() * 1000 + cells[0][2]);
         canvas();
-        expectMatchesModel({{256, 256, count}});
+        for (const auto& c : cells)
+            scene_->updateHeatMapValue(c[2], c[0], c[1], S, S);
+        scene_->drawHeatMap();
+        expectModel(cells);
     }
-    const auto centre = gl_->pixel(256, 256);
-    // Value 255 at the centre: v ~ 1.43 wraps past red back into green.
-    EXPECT_GT(centre.g, centre.r);
-}
-
-TEST_F(HeatmapTest, OverlappingPointsAddAfterTheBlur)
-{
-    expectMatchesModel({{240, 200, 90}, {262, 200, 90}});
-    // Between the two points the heat is higher than beside either.
-    const auto mid = gl_->pixel(251, 200), out = gl_->pixel(215, 200);
-    EXPECT_GT(mid.r, out.r);
-}
-
-TEST_F(HeatmapTest, PointsNearTheEdgesMatchTheModel)
-{
-    // Vertically the blur wraps (row 0 bleeds into row 511); horizontally it stops at the edge.
-    expectMatchesModel({{0, 0, 200}, {511, 40, 200}, {100, 511, 150}});
-    EXPECT_GT(gl_->pixel(0, 511 - 10).a + gl_->pixel(0, 511 - 10).r, 0); // wrapped heat is visible
 }
 
 TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
@@ -182,10 +143,7 @@ TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
     // w = 1000, h = 500: scale 0.512, the last point lands in row 255, column 511.
     Record records[2] = {{999, 499, 200, {}}, {500, 250, 130, {}}};
     scene_->updateHeatMapImage(records, 1000, 500, 2);
-    EXPECT_EQ(scene_->heatMapImage[255 * S + 511], 200);
-    EXPECT_EQ(scene_->heatMapImage[128 * S + 256], 130);
     EXPECT_EQ(nonZeroCells(), 2);
-
     // The caller's space over the top half of the window: canvas pixel (x, y) shows texel (x, y).
     glViewport(0, S / 2, S, S / 2);
     glMatrixMode(GL_PROJECTION);
@@ -193,80 +151,48 @@ TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
     glOrtho(0, 1000, 500, 0, -1, 1);
     glMatrixMode(GL_MODELVIEW);
     scene_->drawHeatMap();
-
-    auto heat = std::vector<uint8_t>(size_t(S) * S, 0);
-    heat[255 * S + 511] = 200;
-    heat[128 * S + 256] = 130;
-    const auto ref = heatref::heatmap(heat);
-    std::string where;
-    EXPECT_LE(heatmapError(readTexture(scene_->intermediateTex), ref, &where), kTol) << where;
-    // The quad samples only up to t = 0.5: rows 0..255 of the heatmap.
-    expectCanvas(ref, S / 2);
-    // Below the caller's space nothing is drawn.
+    expectModel({{511, 255, 200}, {256, 128, 130}}, S / 2); // the quad samples only up to t = 0.5: rows 0..255
     EXPECT_PIXEL(*gl_, 256, S / 2 + 20, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}), 0);
 }
 
-TEST_F(HeatmapTest, SecondValueWinsModulo256)
+TEST_F(HeatmapTest, UpdatesWriteTheLowByteOfTheCountIntoCellsOfTheSpace)
 {
-    scene_->updateHeatMapValue(77, 10, 20, S, S);
-    scene_->updateHeatMapValue(300, 10, 20, S, S);
-    EXPECT_EQ(scene_->heatMapImage[20 * S + 10], 300 % 256);
-    scene_->updateHeatMapValue(256, 10, 20, S, S);
-    EXPECT_EQ(scene_->heatMapImage[20 * S + 10], 0);
-    scene_->updateHeatMapValue(-1, 10, 20, S, S);
-    EXPECT_EQ(scene_->heatMapImage[20 * S + 10], 255);
-}
-
-TEST_F(HeatmapTest, DrawWithoutUpdateIsFullyTransparent)
-{
-    scene_->updateHeatMapValue(100, 256, 256, S, S);
-    scene_->drawHeatMap();
-    ASSERT_GT(gl_->pixel(256, 256).g, kBackground[1] + 40); // the first draw shows the point
-    EXPECT_EQ(nonZeroCells(), 0);                          // and consumed it
-    canvas();
-    scene_->drawHeatMap();
-    const auto texels = readTexture(scene_->intermediateTex);
-    int visible = 0;
-    for (int i = 0; i < S * S; ++i)
-        visible += texels[i * 4 + 3] != 0;
-    EXPECT_EQ(visible, 0);
-    EXPECT_PIXEL(*gl_, 256, 256, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}), 0);
-}
-
-TEST_F(HeatmapTest, EmptyRecordBufferClearsAndStoresTheSpace)
-{
-    scene_->updateHeatMapValue(9, 3, 3, S, S);
-    Record none{};
-    scene_->updateHeatMapImage(&none, 640, 480, 0);
+    // The second value for a cell wins, modulo 256.
+    for (const auto& v : {std::make_pair(77, 77), std::make_pair(300, 44), std::make_pair(256, 0), std::make_pair(-1, 255)}) {
+        scene_->updateHeatMapValue(v.first, 10, 20, S, S);
+        EXPECT_EQ(scene_->heatMapImage[20 * S + 10], v.second) << v.first;
+    }
+    // A record buffer replaces everything; records outside the space are skipped
+    // ((1500, 10) would wrap into row 5 if only the cell index were checked);
+    // the later record for a cell wins and fields past the count are not read.
+    Record records[] = {{-1, 5, 50, {}}, {5, -1, 50, {}}, {1000, 5, 50, {}}, {5, 500, 50, {}}, {1500, 10, 50, {}},
+                        {0, 0, 0x1234, {}}, {0, 0, 0x7705, {-1, -1, -1, -1, -1, -1, -1}}};
+    scene_->updateHeatMapImage(records, 1000, 500, 7);
+    EXPECT_EQ(nonZeroCells(), 1);
+    EXPECT_EQ(scene_->heatMapImage[0], 0x05);
+    scene_->updateHeatMapValue(70, 2000, 1, 1000, 500);
+    scene_->updateHeatMapValue(70, 1, 1, 0, 0);
+    EXPECT_EQ(nonZeroCells(), 1);
+    scene_->updateHeatMapImage(records, 640, 480, 0);
     EXPECT_EQ(nonZeroCells(), 0);
     EXPECT_EQ(scene_->m_heatmapW, 640);
     EXPECT_EQ(scene_->m_heatmapH, 480);
 }
 
-TEST_F(HeatmapTest, RecordsOutsideTheSpaceAreSkipped)
+TEST_F(HeatmapTest, DrawConsumesTheUpdateAndTheNextIsFullyTransparent)
 {
-    // (1500, 10) would wrap into row 5 if only the cell index were checked.
-    Record records[] = {{-1, 5, 50, {}}, {5, -1, 50, {}}, {1000, 5, 50, {}}, {5, 500, 50, {}},
-                        {1500, 10, 50, {}}, {0, 0, 60, {}}};
-    scene_->updateHeatMapImage(records, 1000, 500, 6);
-    EXPECT_EQ(nonZeroCells(), 1);
-    EXPECT_EQ(scene_->heatMapImage[0], 60);
-    scene_->updateHeatMapValue(70, 2000, 1, 1000, 500);
-    scene_->updateHeatMapValue(70, 1, 1, 0, 0);
-    EXPECT_EQ(nonZeroCells(), 1);
-}
-
-TEST_F(HeatmapTest, LaterRecordForTheSameCellWinsAndUnreadFieldsAreIgnored)
-{
-    Record records[] = {{10, 10, 0x1234, {}}, {10, 10, 0x7705, {-1, -1, -1, -1, -1, -1, -1}}};
-    scene_->updateHeatMapImage(records, S, S, 2);
-    EXPECT_EQ(scene_->heatMapImage[10 * S + 10], 0x05);
-    EXPECT_EQ(nonZeroCells(), 1);
+    scene_->updateHeatMapValue(100, 256, 256, S, S);
+    scene_->drawHeatMap();
+    ASSERT_GT(gl_->pixel(256, 256).g, kBackground[1] + 40);
+    EXPECT_EQ(nonZeroCells(), 0);
+    canvas();
+    scene_->drawHeatMap();
+    expectModel({}); // fully transparent
 }
 
 TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
 {
-    // A caller frame buffer and hostile settings: none may change the heatmap.
+    // A caller frame buffer, program and hostile settings: none may change the heatmap.
     GLuint fbo = 0, colour = 0;
     glGenTextures(1, &colour);
     glBindTexture(GL_TEXTURE_2D, colour);
@@ -275,7 +201,10 @@ TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
-
+    std::unique_ptr<Program> mine(Program::LoadShaderFromString(
+        "#version 120\nvoid main() { gl_Position = ftransform(); }\n",
+        "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }\n"));
+    mine->use();
     glEnable(GL_BLEND);
     glBlendFunc(GL_ONE, GL_ONE);
     glClearColor(1, 0, 0, 1);
@@ -294,94 +223,37 @@ TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
     glTranslatef(2, 3, 0);
     glMatrixMode(GL_TEXTURE);
     glActiveTexture(GL_TEXTURE1);
-    GLfloat projBefore[16], modelBefore[16];
-    glGetFloatv(GL_PROJECTION_MATRIX, projBefore);
-    glGetFloatv(GL_MODELVIEW_MATRIX, modelBefore);
+    const qvtest::GlState before = qvtest::GlState::capture();
 
     scene_->updateHeatMapValue(180, 300, 100, S, S);
     scene_->drawHeatMap();
 
-    GLint viewport[4], mode = 0, active = 0, bound = 0, read = 0, depthFunc = 0;
-    GLfloat clear[4], proj[16], model[16];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    glGetIntegerv(GL_ACTIVE_TEXTURE, &active);
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &bound);
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
-    glGetIntegerv(GL_DEPTH_FUNC, &depthFunc);
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
-    glGetFloatv(GL_PROJECTION_MATRIX, proj);
-    glGetFloatv(GL_MODELVIEW_MATRIX, model);
-    EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{3, 5, 100, 70}));
-    EXPECT_EQ(mode, GL_TEXTURE);
-    EXPECT_EQ(active, GL_TEXTURE1);
-    EXPECT_EQ(bound, GLint(fbo));
-    EXPECT_EQ(read, GLint(fbo));
-    EXPECT_EQ(std::vector<GLfloat>(clear, clear + 4), (std::vector<GLfloat>{1, 0, 0, 1}));
-    EXPECT_EQ(std::memcmp(proj, projBefore, sizeof proj), 0);
-    EXPECT_EQ(std::memcmp(model, modelBefore, sizeof model), 0);
-    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
-    EXPECT_EQ(depthFunc, GL_NEVER);
-    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
-    EXPECT_TRUE(glIsEnabled(GL_CULL_FACE));
+    // The result quad is drawn blended and leaves blending off with its own function.
+    EXPECT_EQ(qvtest::GlState::capture().changedFrom(before), "blend src, blend");
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-
-    const auto ref = heatref::heatmap(heatOf({{300, 100, 180}}));
-    std::string where;
-    EXPECT_LE(heatmapError(readTexture(scene_->intermediateTex), ref, &where), kTol) << where;
-
+    glUseProgram(0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    expectModel({{300, 100, 180}}, 0); // the heatmap itself is unaffected
     glDeleteFramebuffers(1, &fbo);
     glDeleteTextures(1, &colour);
 }
 
-TEST_F(HeatmapTest, CallersProgramIsBackAfterTheDraw)
-{
-    std::unique_ptr<Program> mine(Program::LoadShaderFromString(
-        "#version 120\nvoid main() { gl_Position = ftransform(); }\n",
-        "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }\n"));
-    mine->use();
-    scene_->updateHeatMapValue(100, 256, 256, S, S);
-    scene_->drawHeatMap();
-    EXPECT_TRUE(mine->isInUse());
-    glUseProgram(0);
-    // The quad itself went through fixed function, not the caller's white program.
-    EXPECT_LT(gl_->pixel(256, 256).b, 200);
-}
-
-namespace {
-// Live GL objects of every kind the scene makes, over the low name range.
-int liveGlObjects()
-{
-    int n = 0;
-    for (GLuint name = 1; name < 6000; ++name)
-        n += glIsTexture(name) + glIsFramebuffer(name) + glIsRenderbuffer(name) + glIsProgram(name) +
-             glIsShader(name);
-    return n;
-}
-} // namespace
-
-TEST_F(HeatmapTest, ThousandScenesLeaveNoGlObjects)
+TEST_F(HeatmapTest, ThousandScenesLeaveNoGlObjectsAndZeroHandlesDoNothing)
 {
     scene_.reset();
-    const int before = liveGlObjects();
+    const int before = qvtest::liveGlObjects(6000);
     for (int i = 0; i < 1000; ++i) {
         const jlong h = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
         ASSERT_NE(h, 0);
         if (i % 250 == 0) { // a few full cycles, so the frame buffers have been rendered into
-            Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 100, 5, 5, S,
-                                                                                 S);
+            Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 100, 5, 5, S, S);
             Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, h);
         }
         Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
     }
     glFinish();
-    EXPECT_EQ(liveGlObjects(), before);
+    EXPECT_EQ(qvtest::liveGlObjects(6000), before);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-}
-
-TEST_F(HeatmapTest, ZeroHandleDoesNothing)
-{
     Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, 0, 1, 1, 1, 2, 2);
     Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, 0);
     Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, 0);
@@ -415,8 +287,5 @@ TEST(HeatmapBuildFailure, UnbuildableProgramsGiveNoHandleAndLogTheCompiler)
     EXPECT_EQ(handle, 0);
     EXPECT_TRUE(qvtest::syslogContains("Compile failure in shader:"));
     EXPECT_TRUE(qvtest::syslogContains("could not be built"));
-    int shaders = 0;
-    for (GLuint name = 1; name < 64; ++name)
-        shaders += glIsShader(name) + glIsProgram(name);
-    EXPECT_EQ(shaders, 0);
+    EXPECT_EQ(qvtest::liveGlObjects(64), 0);
 }

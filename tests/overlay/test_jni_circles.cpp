@@ -14,18 +14,15 @@ TEST(CircleIndexedAdd, WritesTheSlotAndEndsTheSetThere)
     circles.rx = 200;
     circles.ry = 100;
     const jlong handle = static_cast<jlong>(reinterpret_cast<intptr_t>(&circles));
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, handle, 9, 100, 50, 512,
-                                                                            1, 0.5f, 0),
-              1);
+    const auto add = [](jlong h, jint slot) {
+        return Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, h, slot, 100, 50, 512, 1, 0.5f, 0);
+    };
+    EXPECT_EQ(add(handle, 9), 1);
     EXPECT_EQ(circles.totalNodes, 10);
-    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[9 * 4 + 0], 0.5f);
-    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[9 * 4 + 1], 0.5f);
-    EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[9 * 4 + 2], 0.5f);
+    const float* slot = CircleDataSets::attributeTex + 9 * 4;
+    EXPECT_EQ(std::vector<float>(slot, slot + 3), (std::vector<float>{0.5f, 0.5f, 0.5f}));
     EXPECT_EQ(CircleDataSets::attributeTex2[9 * 3 + 1], 127);
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, handle, -1, 1, 1, 1, 1,
-                                                                            1, 1),
-              1);
+    EXPECT_EQ(add(handle, -1), 1);
     EXPECT_EQ(circles.totalNodes, 10); // refused slot: nothing written
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, 0, 3, 1, 1, 1, 1, 1, 1),
-              0);
+    EXPECT_EQ(add(0, 3), 0);
 }

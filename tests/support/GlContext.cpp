@@ -63,22 +63,14 @@ void ensureDisplay()
     }
     xvfbPid = pid;
     atexit(stopXvfb);
-    char number[32] = {0};
-    size_t used = 0;
-    while (used + 1 < sizeof number) {
-        const ssize_t n = read(fds[0], number + used, sizeof number - 1 - used);
-        if (n <= 0 || memchr(number, '\n', used + static_cast<size_t>(n)) != nullptr) {
-            used += n > 0 ? static_cast<size_t>(n) : 0;
-            break;
-        }
-        used += static_cast<size_t>(n);
-    }
-    close(fds[0]);
-    if (used == 0)
-        return;
-    number[strcspn(number, "\n")] = '\0';
-    const std::string display = std::string(":") + number;
-    setenv("DISPLAY", display.c_str(), 1);
+    // Xvfb writes its display number and a newline once it accepts clients.
+    FILE* in = fdopen(fds[0], "r");
+    int number = -1;
+    const bool read = in != nullptr && fscanf(in, "%d", &number) == 1;
+    if (in != nullptr)
+        fclose(in);
+    if (read)
+        setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
 }
 } // namespace
 

@@ -75,6 +75,13 @@ public final class GLTestCanvas implements AutoCloseable {
         return Math.abs(p[0] - r) <= tolerance && Math.abs(p[1] - g) <= tolerance && Math.abs(p[2] - b) <= tolerance;
     }
 
+    /** Fails unless every channel of the pixel is within tolerance of (r, g, b). */
+    public void assertPixel(int x, int y, int r, int g, int b, int tolerance) {
+        if (!pixelNear(x, y, r, g, b, tolerance)) {
+            throw new AssertionError(describe(x, y) + " is not (" + r + ", " + g + ", " + b + ") within " + tolerance);
+        }
+    }
+
     public String describe(int x, int y) {
         int[] p = pixel(x, y);
         return "(" + x + ", " + y + ") = rgba(" + p[0] + ", " + p[1] + ", " + p[2] + ", " + p[3] + ")";

@@ -1,0 +1,234 @@
+package quorvex.viewer.test;
+
+import static org.junit.Assert.assertArrayEquals;
+import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertNotEquals;
+import static org.junit.Assert.assertNotNull;
+import static org.junit.Assert.assertNull;
+import static org.junit.Assert.assertTrue;
+
+import com.jogamp.opengl.GL;
+import com.jogamp.opengl.GL2;
+import java.awt.image.BufferedImage;
+import java.io.File;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
+import java.util.Arrays;
+import javax.imageio.ImageIO;
+import org.junit.After;
+import org.junit.BeforeClass;
+import org.junit.Test;
+import quorvex.viewer.OverlayView.GLCacheDrawing;
+import quorvex.viewer.OverlayView.GLCircle;
+import quorvex.viewer.OverlayView.GLDirectBuffer;
+import quorvex.viewer.OverlayView.GLFont;
+import quorvex.viewer.OverlayView.GLImage;
+import quorvex.viewer.OverlayView.GLPolygon;
+
+/**
+ * One end-to-end draw per overlay class, from Java arrays, strings and direct
+ * buffers into a JOGL canvas with the viewer's y-down projection. Each test
+ * states its pixel tolerance.
+ */
+public class OverlayDrawTest {
+    private GLTestCanvas canvas;
+    private File file;
+
+    @BeforeClass
+    public static void load() {
+        NativeLibrary.load();
+    }
+
+    private GLTestCanvas open(int w, int h, float r, float g, float b) {
+        canvas = new GLTestCanvas(w, h);
+        canvas.clear(r, g, b);
+        return canvas;
+    }
+
+    @After
+    public void close() {
+        assertEquals("GL error left behind", 0, canvas.glError());
+        canvas.close();
+        if (file != null) file.delete();
+    }
+
+    /** A pixel of the colour within one pixel of (x, y): smooth outlines may land on a neighbour. */
+    private boolean ringNear(int x, int y, int r, int g, int b) {
+        for (int d = -1; d <= 1; d++)
+            for (int e = -1; e <= 1; e++)
+                if (canvas.pixelNear(x + d, y + e, r, g, b, 0)) return true;
+        return false;
+    }
+
+    /** Tolerance 0: a concave fill, then a count larger than both arrays uses only what both hold. */
+    @Test
+    public void polygonsFromJavaArrays() {
+        open(200, 200, 0, 0, 0).gl().glColor3f(1f, 1f, 0f);
+        float[] xs = {20, 180, 180, 120, 120, 80, 80, 20};
+        float[] ys = {20, 20, 180, 180, 80, 80, 180, 180};
+        assertEquals(1, GLPolygon.fillPolygonGLF(xs, ys, xs.length));
+        canvas.assertPixel(40, 150, 255, 255, 0, 0);
+        canvas.assertPixel(100, 150, 0, 0, 0, 0); // the notch
+        canvas.clear(0, 0, 0);
+        assertEquals(1, GLPolygon.fillPolygonGLI(new int[] {20, 180, 180, 20}, new int[] {20, 20, 180}, 1000));
+        canvas.assertPixel(170, 30, 255, 255, 0, 0);
+        canvas.assertPixel(30, 170, 0, 0, 0, 0);
+        assertEquals(0, GLPolygon.drawPolygonGLF(new float[0], new float[0], 3));
+    }
+
+    /** Tolerance 1: quadrants of an image whose name is beyond ASCII, drawn upright. */
+    @Test
+    public void imageNamedByAJavaString() throws Exception {
+        open(256, 256, 0, 0, 0);
+        file = Files.createTempFile("Reiz \u00e9t\u00e9 \u0416", ".png").toFile();
+        BufferedImage img = new BufferedImage(64, 64, BufferedImage.TYPE_INT_RGB);
+        for (int y = 0; y < 64; y++)
+            for (int x = 0; x < 64; x++)
+                img.setRGB(x, y, y >= 32 ? (x >= 32 ? 0xffffff : 0x0000ff) : (x >= 32 ? 0x00ff00 : 0xff0000));
+        assertTrue(ImageIO.write(img, "png", file));
+        canvas.gl().glGenTextures(1, new int[1], 0); // so the image's texture is not name 1
+        // GetTexture answers the GL texture name: bound, it has the image's width.
+        int[] width = new int[1];
+        canvas.gl().glBindTexture(GL.GL_TEXTURE_2D, (int) GLImage.GetTexture(file.getPath()));
+        canvas.gl().glGetTexLevelParameteriv(GL.GL_TEXTURE_2D, 0, GL2.GL_TEXTURE_WIDTH, width, 0);
+        canvas.gl().glBindTexture(GL.GL_TEXTURE_2D, 0);
+        assertEquals(64, width[0]);
+        GLImage.DrawTexture(file.getPath(), 20, 30, 128, 128);
+        GLImage.ReleaseAllTexture();
+        canvas.assertPixel(52, 62, 255, 0, 0, 1);
+        canvas.assertPixel(116, 62, 0, 255, 0, 1);
+        canvas.assertPixel(52, 126, 0, 0, 255, 1);
+        canvas.assertPixel(116, 126, 255, 255, 255, 1);
+        canvas.assertPixel(10, 10, 0, 0, 0, 0);
+    }
+
+    /** Exact: the saved file read back with javax.imageio equals the canvas. */
+    @Test
+    public void viewSavedThroughTheCache() throws Exception {
+        open(320, 240, 0.2f, 0.4f, 0.8f).gl().glColor3f(1f, 0f, 1f);
+        GLPolygon.fillPolygonGLF(new float[] {200, 300, 300}, new float[] {20, 20, 100}, 3);
+        file = Files.createTempFile("qvcache", ".png").toFile();
+        long cache = GLCacheDrawing.intGLCache();
+        assertNotEquals(0L, cache);
+        GLCacheDrawing.beginCache(cache);
+        GLCacheDrawing.endCache(cache);
+        assertEquals(1, GLCacheDrawing.saveBuffer(cache, file.getPath()));
+        BufferedImage saved = ImageIO.read(file);
+        assertEquals(320 * 240, saved.getWidth() * saved.getHeight());
+        int mismatches = 0;
+        for (int y = 0; y < 240; y += 3) {
+            for (int x = 0; x < 320; x += 3) {
+                int[] p = canvas.pixel(x, y);
+                mismatches += (saved.getRGB(x, y) & 0xffffff) != ((p[0] << 16) | (p[1] << 8) | p[2]) ? 1 : 0;
+            }
+        }
+        assertEquals(0, mismatches);
+        assertEquals(0xff00ff, saved.getRGB(290, 30) & 0xffffff);
+        // Without a name nothing is saved, and the legacy answer is 1.
+        assertEquals(1, GLCacheDrawing.saveBuffer(cache, null));
+        assertEquals(1, GLCacheDrawing.saveBuffer(cache, ""));
+    }
+
+    /** Tolerance 0 on red, green and blue: nodes drawn, selected into Java arrays; single circles. */
+    @Test
+    public void circlesDrawnAndSelected() {
+        open(200, 200, 0, 0, 0);
+        long circles = GLCircle.intGLCirlce(200, 200);
+        assertNotEquals(0L, circles);
+        assertNull("no selection before createGraphic", GLCircle.selectCircle(circles, 0, 0, 10, 10));
+        assertEquals(1L, GLCircle.addCircle(circles, 100f, 100f, 10f, 1f, 0f, 0f));
+        assertEquals(1L, GLCircle.addCircle(circles, 100f, 100f, 20f, 0f, 1f, 0f));
+        assertEquals(1L, GLCircle.addCircle(circles, 20f, 20f, 5f, 0f, 0f, 1f));
+        assertEquals(1L, GLCircle.createGraphic(circles));
+        GLCircle.drawCircle(circles);
+        assertTrue(canvas.describe(120, 100), ringNear(120, 100, 0, 255, 0));
+        canvas.assertPixel(100, 85, 0, 0, 0, 0);
+        assertArrayEquals(new int[] {1, 0}, GLCircle.selectCircle(circles, 98, 98, 4, 4));
+        assertArrayEquals(new int[0], GLCircle.selectCircle(circles, 150, 150, 10, 10));
+        canvas.clear(0, 0, 0);
+        assertEquals(1L, GLCircle.fillSingleCircle(circles, 100f, 100f, 10f, 10f, 0f, 1f, 0f));
+        canvas.assertPixel(117, 100, 0, 255, 0, 0);
+        canvas.assertPixel(123, 100, 0, 0, 0, 0);
+        assertEquals(1L, GLCircle.fillSingleCircle(circles, 40f, 40f, 5f, 5f, 0f, 0f, 1f, 1f));
+        canvas.assertPixel(40, 40, 0, 0, 255, 0);
+        assertEquals(1L, GLCircle.drawSingleCircle(circles, 150f, 150f, 10f, 10f, 1f, 1f, 0f, 1f, 0));
+        assertTrue(ringNear(170, 150, 255, 255, 0));
+        canvas.assertPixel(150, 150, 0, 0, 0, 0);
+    }
+
+    /**
+     * Tolerance 4 against the blended colour the value chain gives an isolated
+     * cell of count 100 (yellow at opacity 0.56 over blue), on a 512 x 512
+     * canvas whose pixels map one to one onto the heatmap's cells.
+     */
+    @Test
+    public void heatmapFromADirectBuffer() {
+        open(512, 512, 0, 0, 1);
+        long scene = GLDirectBuffer.iniHeatmapBuffer_n(512, 512);
+        assertNotEquals(0L, scene);
+        // Records of 40 bytes: x, y, count, then seven ints the library does not read.
+        ByteBuffer b = ByteBuffer.allocateDirect(80).order(ByteOrder.nativeOrder());
+        for (int[] r : new int[][] {{100, 100, 100}, {400, 300, 100 + 256}}) {
+            b.putInt(r[0]).putInt(r[1]).putInt(r[2]);
+            for (int i = 0; i < 7; i++) b.putInt(-1);
+        }
+        // A size past the buffer's end reads only the records it holds; counts keep their low byte.
+        assertEquals(1, GLDirectBuffer.updateHeatmapBuffer_n(scene, b, 512, 512, Integer.MAX_VALUE));
+        GLDirectBuffer.drawHeatmapBuffer_n(scene);
+        canvas.assertPixel(100, 100, 143, 143, 112, 4);
+        canvas.assertPixel(400, 300, 143, 143, 112, 4);
+        canvas.assertPixel(250, 480, 0, 0, 255, 0);
+        // A heap buffer has no address to read.
+        assertEquals(0, GLDirectBuffer.updateHeatmapBuffer_n(scene, ByteBuffer.allocate(400), 512, 512, 10));
+        GLDirectBuffer.deleteHeatmap_n(scene);
+    }
+
+    /** {minX, minY, maxX, maxY, pixels within 3 of (r, g, b)} of the lit pixels, or null when none. */
+    private int[] litBox(int r, int g, int b) {
+        int size = canvas.width;
+        ByteBuffer rgba = ByteBuffer.allocateDirect(size * size * 4);
+        canvas.gl().glPixelStorei(GL.GL_PACK_ALIGNMENT, 1);
+        canvas.gl().glReadPixels(0, 0, size, size, GL.GL_RGBA, GL.GL_UNSIGNED_BYTE, rgba);
+        int[] box = null;
+        for (int i = 0; i < size * size; i++) {
+            int x = i % size, y = size - 1 - i / size;
+            int[] p = {rgba.get(4 * i) & 0xff, rgba.get(4 * i + 1) & 0xff, rgba.get(4 * i + 2) & 0xff};
+            if (p[0] + p[1] + p[2] == 0) continue;
+            boolean near = Math.abs(p[0] - r) <= 3 && Math.abs(p[1] - g) <= 3 && Math.abs(p[2] - b) <= 3;
+            box = box == null ? new int[] {x, y, x, y, 0} : box;
+            box = new int[] {Math.min(box[0], x), Math.min(box[1], y), Math.max(box[2], x), Math.max(box[3], y),
+                box[4] + (near ? 1 : 0)};
+        }
+        return box;
+    }
+
+    /**
+     * Tolerance 3 on fully covered pixels. No msttcorefonts are installed on the
+     * test machines: the font is the Ubuntu Mono fallback beside the library.
+     */
+    @Test
+    public void labelsFromJavaStrings() {
+        open(200, 200, 0, 0, 0);
+        long font = GLFont.intGLFont("NoSuchFont-quorvex.ttf", 30);
+        assertNotEquals("the bundled Ubuntu Mono should load", 0L, font);
+        assertEquals(1, GLFont.drawText(font, 50.9f, 60.9f, "HI", 1f, 0.5f, 0f));
+        int[] box = litBox(255, 128, 0);
+        assertNotNull("something was drawn", box);
+        // Pen at (50, 60), truncated; the glyph boxes grow towards +y from the pen.
+        assertTrue(Arrays.toString(box), box[0] >= 50 && box[2] < 110 && box[1] >= 60 && box[3] < 90 && box[4] > 30);
+        canvas.clear(0, 0, 0);
+        assertEquals(1, GLFont.drawText(font, 100, 100, "\u00e9\u00df", 0f, 1f, 0f)); // loaded after the first upload
+        box = litBox(0, 255, 0);
+        assertTrue("e-acute and sharp s drawn", box != null && box[0] >= 100 && box[1] >= 100 && box[4] > 20);
+
+        assertEquals(1L, GLFont.setShaders(font, "text.vs", "vert"));
+        assertEquals(0L, GLFont.setShaders(font, null, "frag"));
+        for (String name : new String[] {null, "", "x".repeat(600)}) assertEquals(0L, GLFont.intGLFont(name, 20));
+        assertEquals(0L, GLFont.intGLFont("NoSuchFont-quorvex.ttf", 0));
+        assertEquals(0, GLFont.drawText(font, 10, 10, null, 1f, 1f, 1f));
+        assertEquals(1, GLFont.drawText(font, 10, 10, "", 1f, 1f, 1f));
+        assertEquals(1, GLFont.drawText(font, Float.NaN, Float.POSITIVE_INFINITY, "x", 1f, 1f, 1f));
+        assertEquals(1, GLFont.drawText(font, 10, 10, "\ud800 unpaired \udfff", 1f, 1f, 1f));
+    }
+}
