@@ -94,8 +94,8 @@ public final class Demo {
         File stimulus = Scene.writeStill(new File(out, "stimulus.png"), WIDTH, HEIGHT);
         long start = System.nanoTime();
         File scene = Scene.writeVideo(new File(out, "scene.mp4"), WIDTH, HEIGHT, FRAMES, RATE);
-        System.out.printf("scene video %s: %d frames of %dx%d at %d frames/s, written in %.1f s%n", scene.getPath(),
-                FRAMES, WIDTH, HEIGHT, RATE, (System.nanoTime() - start) / 1e9);
+        System.out.println(String.format("scene video %s: %d frames of %dx%d at %d frames/s, written in %.1f s",
+                scene.getPath(), FRAMES, WIDTH, HEIGHT, RATE, (System.nanoTime() - start) / 1e9));
 
         GLCapabilities caps = new GLCapabilities(GLProfile.get(GLProfile.GL2));
         caps.setDoubleBuffered(false); // the movie export reads the front buffer
@@ -208,8 +208,9 @@ public final class Demo {
                 }
                 if ((frame + 1) % RATE == 0 || frame + 1 == FRAMES) {
                     double seconds = (System.nanoTime() - start) / 1e9;
-                    System.out.printf("exporting %s: %d/%d frames, %.1f frames/s%n", movie.getName(), frame + 1,
-                            FRAMES, (frame + 1) / seconds);
+                    // One write per line: the encoder prints its progress to the same terminal.
+                    System.out.println(String.format("exporting %s: %d/%d frames, %.1f frames/s", movie.getName(),
+                            frame + 1, FRAMES, (frame + 1) / seconds));
                 }
             }
         } finally {
