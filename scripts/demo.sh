@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the demo: a recording view drawn by the library in a
-# JOGL window on a private Xvfb, saved as build/demo/recording-view.png.
+# Sets up, builds and runs the demo in a JOGL window on a private Xvfb: a
+# recording view drawn by the library (build/demo/recording-view.png), then a
+# generated scene video played through the library with the recording's
+# overlays over every frame (a few frames saved as build/demo/frame-NNN.png),
+# exported as build/demo/recording.mp4 and checked with ffprobe. Exits
+# nonzero when any step fails or the movie is missing or wrong.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build}
+build=$(realpath -m "${1:-$here/build}")
 "$here/scripts/setup.sh" "$build"
 mkdir -p "$build/demo"
 "$here/tests/xvfb-run.sh" java -Djogl.disable.openglcore=true -Djava.library.path=/usr/lib/jni \
     -Dquorvex.library="$build/lib/libquorvexviewer.so" \
     -cp "$build/lib/quorvexviewer-demo.jar:$build/lib/quorvexviewer.jar:/usr/share/java/jogl2.jar:/usr/share/java/gluegen2-rt.jar" \
     quorvex.viewer.demo.Demo "$build/demo"
+echo "demo files in $build/demo:"
+ls -l "$build/demo"

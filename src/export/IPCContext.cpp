@@ -1,5 +1,6 @@
 #include "export/IPCContext.h"
 
+#include "boundary/CloseFd.h"
 #include "boundary/Debug_Trace.h"
 
 #include <fcntl.h>
@@ -30,7 +31,7 @@ void* mapSegment(const std::string& name, size_t bytes)
         }
     }
     // The mapping keeps the segment; the descriptor is not needed any more.
-    close(fd);
+    qv::closeFd(fd);
     return memory;
 }
 

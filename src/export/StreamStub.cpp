@@ -1,5 +1,6 @@
 #include "export/StreamStub.h"
 
+#include "boundary/CloseFd.h"
 #include "boundary/Debug_Trace.h"
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
@@ -311,10 +312,10 @@ bool StreamStub::CreateChildProcess(int w, int h, int bpp)
     const pid_t pid = fork();
     if (pid == 0)
         runEncoder(program, argv, status[1]);
-    close(status[1]);
+    qv::closeFd(status[1]);
     if (pid < 0) {
         debug_trace(" cannot start the encoder: %s ", strerror(errno));
-        close(status[0]);
+        qv::closeFd(status[0]);
         return false;
     }
     encoderProcessid = pid;
@@ -324,7 +325,7 @@ bool StreamStub::CreateChildProcess(int w, int h, int bpp)
     do {
         n = read(status[0], &childErrno, sizeof childErrno);
     } while (n < 0 && errno == EINTR);
-    close(status[0]);
+    qv::closeFd(status[0]);
     if (n == static_cast<ssize_t>(sizeof childErrno)) {
         debug_trace(" it failed after creation %s", strerror(childErrno));
         int exitStatus = 0;
@@ -368,7 +369,7 @@ bool StreamStub::create_pipe()
     struct stat st;
     if (pipeFd >= 0 && (fstat(pipeFd, &st) != 0 || !S_ISFIFO(st.st_mode) || st.st_uid != geteuid())) {
         debug_trace(" %s is not a pipe of this user, export refused ", kFifoPath);
-        close(pipeFd);
+        qv::closeFd(pipeFd);
         pipeFd = -1;
     }
     if (pipeFd < 0) {
@@ -477,7 +478,7 @@ bool StreamStub::writeFrame(const unsigned char* bytes, size_t size)
 void StreamStub::closeStream()
 {
     if (fd >= 0)
-        close(fd); // end of stream for the encoder
+        qv::closeFd(fd); // end of stream for the encoder
     fd = -1;
     m_child_process = false;
     m_closed = true;

@@ -1,5 +1,6 @@
 #include "gl/ImageFile.h"
 
+#include "boundary/CloseFd.h"
 #include "boundary/Debug_Trace.h"
 
 #include <fcntl.h>
@@ -25,7 +26,7 @@ FilePtr openRegularFile(const char* who, const char* name)
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
         debug_trace("%s: %s is not a regular, non-empty file \n", who, name);
-        close(fd);
+        qv::closeFd(fd);
         return nullptr;
     }
     const int flags = fcntl(fd, F_GETFL);
@@ -34,7 +35,7 @@ FilePtr openRegularFile(const char* who, const char* name)
     FILE* file = fdopen(fd, "rb");
     if (file == nullptr) {
         debug_trace("%s: cannot read %s \n", who, name);
-        close(fd);
+        qv::closeFd(fd);
         return nullptr;
     }
     return FilePtr(file);

@@ -7,17 +7,14 @@ import com.jogamp.opengl.GLCapabilities;
 import com.jogamp.opengl.GLContext;
 import com.jogamp.opengl.GLProfile;
 
-import java.awt.Color;
-import java.awt.GradientPaint;
-import java.awt.Graphics2D;
-import java.awt.RenderingHints;
-import java.awt.image.BufferedImage;
 import java.io.File;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
 import java.util.Random;
-import javax.imageio.ImageIO;
 
+import quorvex.viewer.AnimationView.VideoClip;
+import quorvex.viewer.AnimationView.VideoPlay;
+import quorvex.viewer.AnimationView.VideoPlaybackMovieCreator;
 import quorvex.viewer.OverlayView.GLCacheDrawing;
 import quorvex.viewer.OverlayView.GLCircle;
 import quorvex.viewer.OverlayView.GLDirectBuffer;
@@ -27,12 +24,18 @@ import quorvex.viewer.OverlayView.GLPolygon;
 import quorvex.viewer.Utils;
 
 /**
- * A recording's stimulus view, drawn by the native library into a JOGL window
- * the way the viewer's canvas drives it, and saved as a PNG.
+ * A recording view drawn by the native library into a JOGL window the way the viewer's canvas
+ * drives it: first the still stimulus with the whole recording over it (saved as a PNG), then the
+ * scene video played frame by frame with the overlays of the recording up to each frame's time,
+ * exported as a movie through the library's encoder and checked with ffprobe.
  */
 public final class Demo {
     static final int WIDTH = 800;
     static final int HEIGHT = 600;
+    static final int RATE = 25;
+    static final int FRAMES = 100;
+    /** Frames of the playback saved as PNG besides the movie. */
+    static final int[] SAVED_FRAMES = {0, 30, 60, FRAMES - 1};
 
     /** Interest areas of the demo recording: a title band, a picture and an L-shaped caption area. */
     static final float[][][] AREAS = {
@@ -48,14 +51,54 @@ public final class Demo {
         {540, 210, 350}, {660, 240, 280}, {690, 400, 380}, {680, 480, 220},
     };
 
-    public static void main(String[] args) throws Exception {
+    /** Start of each fixation in ms: one after the other, 30 ms of saccade between them. */
+    static final float[] STARTS = new float[FIXATIONS.length];
+    static {
+        float t = 0;
+        for (int i = 0; i < FIXATIONS.length; i++) {
+            STARTS[i] = t;
+            t += FIXATIONS[i][2] + 30;
+        }
+    }
+
+    /** Time that shows the whole recording (the still view). */
+    static final float END = Float.MAX_VALUE;
+
+    /** The selection window over the picture's sun in the still, in canvas pixels (y down). */
+    static final int[] SELECTION = {255, 235, 100, 100};
+
+    static final int HEAT_PER_FIXATION = 6;
+
+    long circles;
+    long heatmap;
+    long font;
+    /** Gaze cells around each fixation, fixed for the run; each gains weight while its fixation lasts. */
+    final int[][] heatCells = new int[FIXATIONS.length * HEAT_PER_FIXATION][];
+    final ByteBuffer heatRecords =
+            ByteBuffer.allocateDirect(heatCells.length * 40).order(ByteOrder.nativeOrder());
+
+    public static void main(String[] args) {
+        try {
+            run(new File(args.length > 0 ? args[0] : "."));
+        } catch (Throwable e) {
+            e.printStackTrace();
+            System.exit(1);
+        }
+        System.exit(0);
+    }
+
+    static void run(File out) throws Exception {
         System.load(System.getProperty("quorvex.library"));
-        File out = new File(args.length > 0 ? args[0] : ".");
         out.mkdirs();
         System.out.println("library: " + Utils.getExeDir());
+        File stimulus = Scene.writeStill(new File(out, "stimulus.png"), WIDTH, HEIGHT);
+        long start = System.nanoTime();
+        File scene = Scene.writeVideo(new File(out, "scene.mp4"), WIDTH, HEIGHT, FRAMES, RATE);
+        System.out.println(String.format("scene video %s: %d frames of %dx%d at %d frames/s, written in %.1f s",
+                scene.getPath(), FRAMES, WIDTH, HEIGHT, RATE, (System.nanoTime() - start) / 1e9));
 
         GLCapabilities caps = new GLCapabilities(GLProfile.get(GLProfile.GL2));
-        caps.setDoubleBuffered(false);
+        caps.setDoubleBuffered(false); // the movie export reads the front buffer
         GLWindow window = GLWindow.create(caps);
         window.setTitle("Quorvex viewer demo");
         window.setSize(WIDTH, HEIGHT);
@@ -65,29 +108,130 @@ public final class Demo {
         if (context.makeCurrent() == GLContext.CONTEXT_NOT_CURRENT) {
             throw new IllegalStateException("cannot make the window's GL context current");
         }
+        File movie = new File(out, "recording.mp4");
         try {
             GL2 gl = context.getGL().getGL2();
             System.out.println("GL: " + gl.glGetString(GL.GL_RENDERER) + " / " + gl.glGetString(GL.GL_VERSION));
-            canvasProjection(gl);
-            gl.glClearColor(0.12f, 0.12f, 0.14f, 1f);
-            gl.glClear(GL.GL_COLOR_BUFFER_BIT | GL.GL_DEPTH_BUFFER_BIT);
-            drawStimulus(gl, writeStimulus(new File(out, "stimulus.png")));
-            drawHeatmap();
-            drawInterestAreas(gl);
-            drawFixations(gl);
-            drawLabels(gl);
-            gl.glFinish();
-
-            File png = new File(out, "recording-view.png");
-            long cache = GLCacheDrawing.intGLCache();
-            if (cache == 0 || GLCacheDrawing.saveBuffer(cache, png.getPath()) != 1 || !png.isFile()) {
-                throw new IllegalStateException("the view was not saved to " + png);
-            }
-            System.out.println("saved " + png.getPath());
+            Demo demo = new Demo();
+            demo.setUp(gl);
+            demo.drawStill(gl, stimulus, new File(out, "recording-view.png"));
+            demo.play(gl, window, scene, movie, out);
+            demo.tearDown();
         } finally {
             context.release();
             window.destroy();
         }
+        MovieCheck.expect(movie, FRAMES, WIDTH, HEIGHT, RATE);
+    }
+
+    void setUp(GL2 gl) {
+        canvasProjection(gl);
+        heatmap = GLDirectBuffer.iniHeatmapBuffer_n(WIDTH, HEIGHT);
+        if (heatmap == 0) {
+            throw new IllegalStateException("the heatmap scene could not be built");
+        }
+        Random random = new Random(7);
+        for (int k = 0; k < heatCells.length; k++) {
+            float[] f = FIXATIONS[k / HEAT_PER_FIXATION];
+            heatCells[k] = new int[] {(int) Math.round(f[0] + random.nextGaussian() * 6),
+                                      (int) Math.round(f[1] + random.nextGaussian() * 6)};
+        }
+        circles = fixationSet(gl);
+        font = GLFont.intGLFont("arial.ttf", 16);
+        if (font == 0) {
+            throw new IllegalStateException("no font for the labels");
+        }
+    }
+
+    void tearDown() {
+        GLDirectBuffer.deleteHeatmap_n(heatmap);
+    }
+
+    /** The still stimulus with the whole recording over it, as the viewer shows a picture trial. */
+    void drawStill(GL2 gl, File stimulus, File png) {
+        gl.glClearColor(0.12f, 0.12f, 0.14f, 1f);
+        gl.glClear(GL.GL_COLOR_BUFFER_BIT | GL.GL_DEPTH_BUFFER_BIT);
+        gl.glColor4f(1f, 1f, 1f, 1f);
+        GLImage.DrawTexture(stimulus.getPath(), 0, 0, WIDTH, HEIGHT);
+        if (GLImage.GetTexture(stimulus.getPath()) == 0) {
+            throw new IllegalStateException("the stimulus was not loaded");
+        }
+        drawOverlays(gl, END, -1);
+        gl.glFinish();
+        save(png);
+    }
+
+    /**
+     * Plays the scene video through the "ffmpegloader" plug-in, each frame with the overlays of
+     * its time, and exports what the window shows after every frame.
+     */
+    void play(GL2 gl, GLWindow window, File scene, File movie, File out) {
+        long clip = VideoClip.initcobj(scene.getPath(), "ffmpegloader");
+        if (clip == 0) {
+            throw new IllegalStateException("the scene video could not be opened: " + scene);
+        }
+        if (VideoClip.getWidth(clip) != WIDTH || VideoClip.getHeight(clip) != HEIGHT) {
+            throw new IllegalStateException("the scene video is " + VideoClip.getWidth(clip) + "x"
+                    + VideoClip.getHeight(clip));
+        }
+        long env = VideoPlay.initVideoEnvironment();
+        movie.delete();
+        VideoPlaybackMovieCreator creator = new VideoPlaybackMovieCreator();
+        if (!creator.initSaveVideo(window, movie.getPath(), WIDTH, HEIGHT, RATE, "h264",
+                new String[] {"quorvex-encoder"})) {
+            throw new IllegalStateException("the movie export did not start");
+        }
+        // An export's first request only arms it, so asking once before the first frame is drawn
+        // puts every played frame into the movie.
+        if (creator.saveFrame(window, WIDTH, HEIGHT) != 0) {
+            throw new IllegalStateException("the movie export was refused");
+        }
+        long start = System.nanoTime();
+        try {
+            for (int frame = 0; frame < FRAMES; frame++) {
+                VideoPlay.beginPaint(window, env);
+                int loaded = VideoClip.loadNextFrame(clip, frame);
+                if (loaded != frame) {
+                    throw new IllegalStateException("frame " + frame + " of the scene video gave " + loaded);
+                }
+                gl.glClear(GL.GL_COLOR_BUFFER_BIT | GL.GL_DEPTH_BUFFER_BIT);
+                gl.glColor4f(1f, 1f, 1f, 1f);
+                VideoClip.drawVideoTexture(clip, 0, 0, WIDTH, HEIGHT, 0, 0, WIDTH, HEIGHT);
+                drawOverlays(gl, frame * 1000f / RATE, frame);
+                VideoPlay.endPaint(env);
+                gl.glFinish();
+                for (int saved : SAVED_FRAMES) {
+                    if (saved == frame) save(new File(out, String.format("frame-%03d.png", frame)));
+                }
+                if (creator.saveFrame(window, WIDTH, HEIGHT) != 0) {
+                    throw new IllegalStateException("the movie export failed at frame " + frame);
+                }
+                if ((frame + 1) % RATE == 0 || frame + 1 == FRAMES) {
+                    double seconds = (System.nanoTime() - start) / 1e9;
+                    // One write per line: the encoder prints its progress to the same terminal.
+                    System.out.println(String.format("exporting %s: %d/%d frames, %.1f frames/s", movie.getName(),
+                            frame + 1, FRAMES, (frame + 1) / seconds));
+                }
+            }
+        } finally {
+            creator.closeAVI();
+            VideoClip.release(clip);
+        }
+    }
+
+    void drawOverlays(GL2 gl, float time, int frame) {
+        drawHeatmap(time);
+        drawInterestAreas(gl);
+        drawFixations(gl, time);
+        drawLabels(gl, time, frame);
+    }
+
+    void save(File png) {
+        long cache = GLCacheDrawing.intGLCache();
+        if (cache == 0 || GLCacheDrawing.saveBuffer(cache, png.getPath()) != 1 || !png.isFile()) {
+            throw new IllegalStateException("the view was not saved to " + png);
+        }
+        System.out.println("saved " + png.getPath());
     }
 
     static void canvasProjection(GL2 gl) {
@@ -99,141 +243,143 @@ public final class Demo {
         gl.glLoadIdentity();
     }
 
-    /** A synthetic stimulus: a page with a title, a picture and a caption. */
-    static File writeStimulus(File file) throws Exception {
-        BufferedImage image = new BufferedImage(WIDTH, HEIGHT, BufferedImage.TYPE_INT_RGB);
-        Graphics2D g = image.createGraphics();
-        g.setRenderingHint(RenderingHints.KEY_ANTIALIASING, RenderingHints.VALUE_ANTIALIAS_ON);
-        g.setPaint(new GradientPaint(0, 0, new Color(236, 232, 222), 0, HEIGHT, new Color(206, 200, 188)));
-        g.fillRect(0, 0, WIDTH, HEIGHT);
-        g.setColor(new Color(60, 60, 70));
-        for (int i = 0; i < 9; i++) {
-            g.fillRect(80 + i * 72, 62, 56, 26); // title words
-        }
-        g.setPaint(new GradientPaint(80, 160, new Color(70, 120, 170), 420, 520, new Color(150, 190, 120)));
-        g.fillRect(90, 170, 320, 340); // picture
-        g.setColor(new Color(230, 190, 60));
-        g.fillOval(250, 230, 110, 110);
-        g.setColor(new Color(90, 90, 100));
-        for (int line = 0; line < 6; line++) {
-            g.fillRect(485, 180 + line * 20, 240, 8); // caption lines
-        }
-        for (int line = 0; line < 10; line++) {
-            g.fillRect(635, 320 + line * 19, 95, 8);
-        }
-        g.dispose();
-        ImageIO.write(image, "png", file);
-        return file;
+    /** How long fixation i has lasted at {@code time}: 0 before it starts, its duration after it. */
+    static float elapsed(int i, float time) {
+        return Math.max(0f, Math.min(FIXATIONS[i][2], time - STARTS[i]));
     }
 
-    static void drawStimulus(GL2 gl, File stimulus) {
-        gl.glColor4f(1f, 1f, 1f, 1f);
-        GLImage.DrawTexture(stimulus.getPath(), 0, 0, WIDTH, HEIGHT);
-        if (GLImage.GetTexture(stimulus.getPath()) == 0) {
-            throw new IllegalStateException("the stimulus was not loaded");
+    static boolean started(int i, float time) {
+        return time >= STARTS[i];
+    }
+
+    static float radius(float duration) {
+        return 6 + duration / 25f;
+    }
+
+    /** Where the eye is at {@code time}: on a fixation, or on the way between two; null before the first. */
+    static float[] gazeAt(float time) {
+        for (int i = FIXATIONS.length - 1; i >= 0; i--) {
+            if (!started(i, time)) continue;
+            float[] f = FIXATIONS[i];
+            float away = time - STARTS[i] - f[2];
+            if (away <= 0 || i + 1 == FIXATIONS.length) return new float[] {f[0], f[1]};
+            float[] next = FIXATIONS[i + 1];
+            float s = Math.min(1f, away / (STARTS[i + 1] - STARTS[i] - f[2]));
+            return new float[] {f[0] + s * (next[0] - f[0]), f[1] + s * (next[1] - f[1])};
         }
+        return null;
     }
 
     /**
-     * Gaze cells around the fixations (weight by duration), passed as 40-byte records in a direct
-     * buffer. The scene spreads each cell with a Gaussian of 16 cells, so a few cells per fixation suffice.
+     * Gaze cells around the fixations up to {@code time} (weight by time spent), passed as 40-byte
+     * records in a direct buffer. The scene spreads each cell with a Gaussian of 16 cells, so a few
+     * cells per fixation suffice.
      */
-    static void drawHeatmap() {
-        Random random = new Random(7);
-        int perFixation = 6;
-        ByteBuffer records = ByteBuffer.allocateDirect(FIXATIONS.length * perFixation * 40).order(ByteOrder.nativeOrder());
+    void drawHeatmap(float time) {
+        heatRecords.clear();
         int count = 0;
-        for (float[] f : FIXATIONS) {
-            double spread = 6;
-            for (int i = 0; i < perFixation; i++) {
-                int x = (int) Math.round(f[0] + random.nextGaussian() * spread);
-                int y = (int) Math.round(f[1] + random.nextGaussian() * spread);
-                records.putInt(x).putInt(y).putInt(Math.min(255, (int) (f[2] / 10))).putInt(0);
-                for (int k = 0; k < 6; k++) records.putInt(0);
-                count++;
-            }
+        for (int k = 0; k < heatCells.length; k++) {
+            int weight = Math.min(255, (int) (elapsed(k / HEAT_PER_FIXATION, time) / 10));
+            if (weight == 0) continue;
+            heatRecords.putInt(heatCells[k][0]).putInt(heatCells[k][1]).putInt(weight).putInt(0);
+            for (int i = 0; i < 6; i++) heatRecords.putInt(0);
+            count++;
         }
-        long heatmap = GLDirectBuffer.iniHeatmapBuffer_n(WIDTH, HEIGHT);
-        if (heatmap == 0) {
-            throw new IllegalStateException("the heatmap scene could not be built");
+        if (GLDirectBuffer.updateHeatmapBuffer_n(heatmap, heatRecords, WIDTH, HEIGHT, count) != 1) {
+            throw new IllegalStateException("the heatmap did not take the gaze records");
         }
-        GLDirectBuffer.updateHeatmapBuffer_n(heatmap, records, WIDTH, HEIGHT, count);
         GLDirectBuffer.drawHeatmapBuffer_n(heatmap);
-        GLDirectBuffer.deleteHeatmap_n(heatmap);
     }
 
-    /** The selection window over the picture's sun, in canvas pixels (y down). */
-    static final int[] SELECTION = {255, 235, 100, 100};
-
     /**
-     * The recording's fixations, filled, plus the fixations of the rest of the group (a few
-     * thousand, clustered on the same targets) drawn as outlines in one batched draw. The circles
-     * under the selection window are picked on the GPU and turn black.
+     * The recording's fixations as outlines plus the fixations of the rest of the group (a few
+     * thousand, clustered on the same targets), drawn in one batched draw. The circles under the
+     * selection window are picked on the GPU and turn black.
      */
-    static void drawFixations(GL2 gl) {
-        long circles = GLCircle.intGLCirlce(WIDTH, HEIGHT);
-        gl.glEnable(GL.GL_BLEND);
-        gl.glBlendFunc(GL.GL_SRC_ALPHA, GL.GL_ONE_MINUS_SRC_ALPHA);
+    static long fixationSet(GL2 gl) {
+        long set = GLCircle.intGLCirlce(WIDTH, HEIGHT);
         Random random = new Random(11);
         int group = 0;
         for (int k = 0; k < 3000; k++) {
             float[] target = FIXATIONS[random.nextInt(FIXATIONS.length)];
             float x = (float) (target[0] + random.nextGaussian() * 28);
             float y = (float) (target[1] + random.nextGaussian() * 22);
-            float radius = 3 + random.nextFloat() * 5;
-            GLCircle.addCircle(circles, x, y, radius, 0.95f, 0.55f, 0.1f);
+            float size = 3 + random.nextFloat() * 5;
+            GLCircle.addCircle(set, x, y, size, 0.95f, 0.55f, 0.1f);
             group++;
         }
         for (float[] f : FIXATIONS) {
-            float radius = 6 + f[2] / 25f;
-            GLCircle.addCircle(circles, f[0], f[1], radius, 0.85f, 0.15f, 0.35f);
-            // fillSingleCircle scales the unit template by sx / 100 (radius 2 x sx).
-            GLCircle.fillSingleCircle(circles, f[0], f[1], radius / 2, radius / 2, 0.85f, 0.15f, 0.35f, 0.3f);
+            GLCircle.addCircle(set, f[0], f[1], radius(f[2]), 0.85f, 0.15f, 0.35f);
         }
-        GLCircle.createGraphic(circles);
+        GLCircle.createGraphic(set);
         // Selection takes window coordinates (y up, lower-left corner).
-        int[] selected = GLCircle.selectCircle(circles, SELECTION[0], HEIGHT - SELECTION[1] - SELECTION[3],
+        int[] selected = GLCircle.selectCircle(set, SELECTION[0], HEIGHT - SELECTION[1] - SELECTION[3],
                 SELECTION[2], SELECTION[3]);
         System.out.println(group + FIXATIONS.length + " fixation circles, " + (selected == null ? 0 : selected.length)
                 + " selected under the window");
         canvasProjection(gl);
+        return set;
+    }
+
+    /**
+     * The fixations up to {@code time} filled (the current one growing while it lasts), the
+     * batched outlines, the selection window, the scanpath so far and the eye's position.
+     */
+    void drawFixations(GL2 gl, float time) {
+        gl.glEnable(GL.GL_BLEND);
+        gl.glBlendFunc(GL.GL_SRC_ALPHA, GL.GL_ONE_MINUS_SRC_ALPHA);
+        for (int i = 0; i < FIXATIONS.length; i++) {
+            if (!started(i, time)) continue;
+            float[] f = FIXATIONS[i];
+            float r = radius(elapsed(i, time));
+            boolean current = elapsed(i, time) < f[2];
+            // fillSingleCircle scales the unit template by sx / 100 (radius 2 x sx).
+            GLCircle.fillSingleCircle(circles, f[0], f[1], r / 2, r / 2, 0.85f, 0.15f, 0.35f, current ? 0.55f : 0.3f);
+        }
+        canvasProjection(gl);
         GLCircle.drawCircle(circles);
-        // The selection window and the recording's scanpath.
         gl.glColor4f(0.1f, 0.1f, 0.1f, 0.9f);
         int[] w = SELECTION;
         float[] wx = {w[0], w[0] + w[2], w[0] + w[2], w[0]};
         float[] wy = {w[1], w[1], w[1] + w[3], w[1] + w[3]};
+        gl.glLineWidth(1f);
         gl.glBegin(GL.GL_LINES);
         GLPolygon.drawPolygonGLF(wx, wy, 4);
         gl.glEnd();
+        float[] gaze = gazeAt(time);
         gl.glColor4f(0.85f, 0.15f, 0.35f, 0.8f);
         gl.glBegin(GL.GL_LINE_STRIP);
-        for (float[] f : FIXATIONS) gl.glVertex2f(f[0], f[1]);
+        for (int i = 0; i < FIXATIONS.length && started(i, time); i++) gl.glVertex2f(FIXATIONS[i][0], FIXATIONS[i][1]);
+        if (gaze != null) gl.glVertex2f(gaze[0], gaze[1]);
         gl.glEnd();
+        if (gaze != null && time != END) {
+            GLCircle.drawSingleCircle(circles, gaze[0], gaze[1], 7, 7, 0.1f, 0.3f, 0.95f, 3f, 0);
+            GLCircle.fillSingleCircle(circles, gaze[0], gaze[1], 1.5f, 1.5f, 0.1f, 0.3f, 0.95f, 1f);
+        }
+        gl.glLineWidth(1f);
         gl.glDisable(GL.GL_BLEND);
     }
 
     /**
-     * Fixation numbers and area names; the font falls back to the Ubuntu Mono beside the library.
-     * Glyph boxes grow from the pen towards +y, so labels are drawn in a y-up projection.
+     * Fixation numbers (so far), area names and, while playing, the frame and its time; the font
+     * falls back to the Ubuntu Mono beside the library. Glyph boxes grow from the pen towards +y,
+     * so labels are drawn in a y-up projection.
      */
-    static void drawLabels(GL2 gl) {
+    void drawLabels(GL2 gl, float time, int frame) {
         gl.glMatrixMode(GL2.GL_PROJECTION);
         gl.glLoadIdentity();
         gl.glOrtho(0, WIDTH, 0, HEIGHT, -1, 1);
         gl.glMatrixMode(GL2.GL_MODELVIEW);
-        long font = GLFont.intGLFont("arial.ttf", 16);
-        if (font == 0) {
-            throw new IllegalStateException("no font for the labels");
-        }
-        for (int i = 0; i < FIXATIONS.length; i++) {
+        for (int i = 0; i < FIXATIONS.length && started(i, time); i++) {
             float[] f = FIXATIONS[i];
-            float radius = 6 + f[2] / 25f;
-            GLFont.drawText(font, f[0] + radius + 2, HEIGHT - f[1], Integer.toString(i + 1), 0.1f, 0.1f, 0.15f);
+            GLFont.drawText(font, f[0] + radius(f[2]) + 2, HEIGHT - f[1], Integer.toString(i + 1), 0.1f, 0.1f, 0.15f);
         }
         String[] names = {"Titel", "Bild", "Légende"};
         for (int i = 0; i < AREAS.length; i++) {
             GLFont.drawText(font, AREAS[i][0][0] + 4, HEIGHT - AREAS[i][1][0] + 4, names[i], 0.2f, 0.45f, 0.8f);
+        }
+        if (frame >= 0) {
+            GLFont.drawText(font, 60, 12, String.format("frame %d  %.2f s", frame, time / 1000f), 0.1f, 0.1f, 0.15f);
         }
         canvasProjection(gl);
     }
@@ -250,6 +396,7 @@ public final class Demo {
             GLPolygon.drawPolygonGLF(area[0], area[1], area[0].length);
             gl.glEnd();
         }
+        gl.glLineWidth(1f);
         gl.glDisable(GL.GL_BLEND);
     }
 }
