@@ -145,10 +145,12 @@ struct PlainDecoder {
             (stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)) < 0)
             return;
         codec = avcodec_alloc_context3(decoder);
-        avcodec_parameters_to_context(codec, format->streams[stream]->codecpar);
+        if (!codec) return;
         codec->thread_count = 2;
         codec->thread_type = FF_THREAD_FRAME;
-        if (avcodec_open2(codec, decoder, nullptr) < 0) avcodec_free_context(&codec);
+        if (avcodec_parameters_to_context(codec, format->streams[stream]->codecpar) < 0 ||
+            avcodec_open2(codec, decoder, nullptr) < 0)
+            avcodec_free_context(&codec);
     }
     ~PlainDecoder() {
         av_frame_free(&frame);
@@ -156,10 +158,11 @@ struct PlainDecoder {
         avcodec_free_context(&codec);
         avformat_close_input(&format);
     }
-    bool ok() const { return codec != nullptr; }
+    bool ok() const { return codec && packet && frame; }
 
     // Decodes up to `count` frames from the current position; the number decoded.
     int decode(int count) {
+        if (!ok()) return 0;
         int got = 0;
         bool ended = false;
         while (got < count) {
@@ -174,7 +177,7 @@ struct PlainDecoder {
                 avcodec_send_packet(codec, nullptr);
                 continue;
             }
-            if (packet->stream_index == stream) avcodec_send_packet(codec, packet);
+            if (packet->stream_index == stream) avcodec_send_packet(codec, packet); // a refused packet is skipped
             av_packet_unref(packet);
         }
         return got;
@@ -182,6 +185,7 @@ struct PlainDecoder {
 
     // Seeks to the key frame at `frame` (the clip has one every kClipKeyInterval frames).
     void seekToFrame(int frame) {
+        if (!ok()) return;
         const AVStream* st = format->streams[stream];
         const int64_t ts = av_rescale_q(frame, AVRational{1, qvtest::kClipFramesPerSecond}, st->time_base);
         av_seek_frame(format, stream, ts, AVSEEK_FLAG_BACKWARD);
