@@ -19,6 +19,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <jni.h>
@@ -273,6 +274,29 @@ double loadOnlyFps(const std::string& path, const char* loader) {
     return allLoaded ? kFrames / seconds : 0;
 }
 
+// The plug-in alone, without the library or GL: ffmpegloader's GetFrame in
+// order into a BGRA buffer. Frames per second, or 0 when a frame failed.
+double pluginOnlyFps(const std::string& path) {
+    void* module = dlopen("libffmpegloader.so", RTLD_NOW | RTLD_LOCAL); // found beside the library
+    auto info = module ? reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"))
+                       : nullptr;
+    KVG_VideoLoader table{};
+    if (!info || !info(&table) || !table.OpenFile || !table.GetFrame || !table.CloseFile) return 0;
+    void* file = table.OpenFile(const_cast<char*>(path.c_str()), 1);
+    if (!file) return 0;
+    std::vector<char> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
+    bool allDelivered = true;
+    const double seconds = secondsOf([&] {
+        for (int n = 0; n < kFrames; ++n) {
+            int delivered = -1;
+            allDelivered = table.GetFrame(file, pixels.data(), kWidth * 4, 32, n, &delivered) == n && allDelivered;
+        }
+    });
+    table.CloseFile(file);
+    dlclose(module);
+    return allDelivered ? kFrames / seconds : 0;
+}
+
 // Plays the clip in order; frames per second, or 0 when a frame failed.
 double playbackFps(const std::string& path, const char* loader, int* lastShown, Split* split) {
     const jlong clip = openClip(path, loader);
@@ -322,7 +346,7 @@ int main(int argc, char** argv) {
     std::vector<std::vector<double>> ours(std::size(kPaths));
     std::vector<int> shown(std::size(kPaths), -1);
     std::vector<Split> splits(std::size(kPaths));
-    std::vector<double> bareGl, bareGlLinear, loadOnly;
+    std::vector<double> bareGl, bareGlLinear, loadOnly, pluginOnly;
     for (int r = 0; r < runs; ++r) {
         program.push_back(kFrames / ffmpegProgramSeconds(clipPath));
         PlainDecoder plainDecoder(clipPath);
@@ -332,6 +356,7 @@ int main(int argc, char** argv) {
         for (size_t p = 0; p < std::size(kPaths); ++p)
             ours[p].push_back(playbackFps(clipPath, kPaths[p].loader, &shown[p], &splits[p]));
         loadOnly.push_back(loadOnlyFps(clipPath, "ffmpegloader"));
+        pluginOnly.push_back(pluginOnlyFps(clipPath));
         bareGl.push_back(bareUploadAndDrawMs(false));
         bareGlLinear.push_back(bareUploadAndDrawMs(true));
     }
@@ -351,6 +376,9 @@ int main(int argc, char** argv) {
         std::printf("    per frame: loadNextFrame+glFinish %.2f ms, drawVideoTexture+glFinish %.2f ms\n",
                     splits[p].load * 1e3 / (kFrames * runs), splits[p].draw * 1e3 / (kFrames * runs));
     }
+    std::printf("plug-in alone: ffmpegloader GetFrame in order (decode + BGRA conversion, no library, no GL): %7.1f fps"
+                "  = %.2fx ffmpeg, %.2fx libavcodec\n",
+                median(pluginOnly), median(pluginOnly) / programFps, median(pluginOnly) / plainFps);
     std::printf("loadNextFrame alone (decode, convert, upload; no draw), ffmpegloader: %7.1f fps  = %.2fx ffmpeg, "
                 "%.2fx libavcodec\n",
                 median(loadOnly), median(loadOnly) / programFps, median(loadOnly) / plainFps);
