@@ -19,7 +19,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <jni.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -144,10 +146,12 @@ struct PlainDecoder {
             (stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)) < 0)
             return;
         codec = avcodec_alloc_context3(decoder);
-        avcodec_parameters_to_context(codec, format->streams[stream]->codecpar);
+        if (!codec) return;
         codec->thread_count = 2;
         codec->thread_type = FF_THREAD_FRAME;
-        if (avcodec_open2(codec, decoder, nullptr) < 0) avcodec_free_context(&codec);
+        if (avcodec_parameters_to_context(codec, format->streams[stream]->codecpar) < 0 ||
+            avcodec_open2(codec, decoder, nullptr) < 0)
+            avcodec_free_context(&codec);
     }
     ~PlainDecoder() {
         av_frame_free(&frame);
@@ -155,10 +159,11 @@ struct PlainDecoder {
         avcodec_free_context(&codec);
         avformat_close_input(&format);
     }
-    bool ok() const { return codec != nullptr; }
+    bool ok() const { return codec && packet && frame; }
 
     // Decodes up to `count` frames from the current position; the number decoded.
     int decode(int count) {
+        if (!ok()) return 0;
         int got = 0;
         bool ended = false;
         while (got < count) {
@@ -173,7 +178,7 @@ struct PlainDecoder {
                 avcodec_send_packet(codec, nullptr);
                 continue;
             }
-            if (packet->stream_index == stream) avcodec_send_packet(codec, packet);
+            if (packet->stream_index == stream) avcodec_send_packet(codec, packet); // a refused packet is skipped
             av_packet_unref(packet);
         }
         return got;
@@ -181,6 +186,7 @@ struct PlainDecoder {
 
     // Seeks to the key frame at `frame` (the clip has one every kClipKeyInterval frames).
     void seekToFrame(int frame) {
+        if (!ok()) return;
         const AVStream* st = format->streams[stream];
         const int64_t ts = av_rescale_q(frame, AVRational{1, qvtest::kClipFramesPerSecond}, st->time_base);
         av_seek_frame(format, stream, ts, AVSEEK_FLAG_BACKWARD);
@@ -207,13 +213,18 @@ std::string cpuModel() {
 
 // What the GL side costs without any decoding: the upload the clip does (its
 // whole power-of-two texture) and one textured quad over the canvas.
-double bareUploadAndDrawMs() {
+// With `linear`, GL_LINEAR filters instead of GL's defaults (which the clip keeps).
+double bareUploadAndDrawMs(bool linear) {
     constexpr int kTexW = 2048, kTexH = 1024, kRepeats = 30;
     std::vector<uint8_t> pixels(static_cast<size_t>(kTexW) * kTexH * 4, 128);
     GLuint texture = 0;
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    if (linear) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    }
     glTexImage2D(GL_TEXTURE_2D, 0, 4, kTexW, kTexH, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
     glEnable(GL_TEXTURE_2D);
     const double seconds = secondsOf([&] {
@@ -242,6 +253,49 @@ struct LoaderPath {
 const LoaderPath kPaths[] = {{"ffmpegloader (random access)", "ffmpegloader"},
                              {"xvidloader (sequential)", "xvidloader"},
                              {"MPEG loader", nullptr}};
+
+// Loads the clip's frames in order without drawing: decoding, conversion and
+// upload only. Frames per second, or 0 when a frame failed.
+double loadOnlyFps(const std::string& path, const char* loader) {
+    const jlong clip = openClip(path, loader);
+    if (!clip) return 0;
+    bool allLoaded = true;
+    double seconds;
+    {
+        QuietStdout quiet;
+        seconds = secondsOf([&] {
+            for (int n = 0; n < kFrames; ++n)
+                allLoaded =
+                    Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, clip, n) >= 0 && allLoaded;
+            glFinish();
+        });
+    }
+    releaseClip(clip);
+    return allLoaded ? kFrames / seconds : 0;
+}
+
+// The plug-in alone, without the library or GL: ffmpegloader's GetFrame in
+// order into a BGRA buffer. Frames per second, or 0 when a frame failed.
+double pluginOnlyFps(const std::string& path) {
+    void* module = dlopen("libffmpegloader.so", RTLD_NOW | RTLD_LOCAL); // found beside the library
+    auto info = module ? reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"))
+                       : nullptr;
+    KVG_VideoLoader table{};
+    if (!info || !info(&table) || !table.OpenFile || !table.GetFrame || !table.CloseFile) return 0;
+    void* file = table.OpenFile(const_cast<char*>(path.c_str()), 1);
+    if (!file) return 0;
+    std::vector<char> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
+    bool allDelivered = true;
+    const double seconds = secondsOf([&] {
+        for (int n = 0; n < kFrames; ++n) {
+            int delivered = -1;
+            allDelivered = table.GetFrame(file, pixels.data(), kWidth * 4, 32, n, &delivered) == n && allDelivered;
+        }
+    });
+    table.CloseFile(file);
+    dlclose(module);
+    return allDelivered ? kFrames / seconds : 0;
+}
 
 // Plays the clip in order; frames per second, or 0 when a frame failed.
 double playbackFps(const std::string& path, const char* loader, int* lastShown, Split* split) {
@@ -292,7 +346,7 @@ int main(int argc, char** argv) {
     std::vector<std::vector<double>> ours(std::size(kPaths));
     std::vector<int> shown(std::size(kPaths), -1);
     std::vector<Split> splits(std::size(kPaths));
-    std::vector<double> bareGl;
+    std::vector<double> bareGl, bareGlLinear, loadOnly, pluginOnly;
     for (int r = 0; r < runs; ++r) {
         program.push_back(kFrames / ffmpegProgramSeconds(clipPath));
         PlainDecoder plainDecoder(clipPath);
@@ -301,7 +355,10 @@ int main(int argc, char** argv) {
         plain.push_back(decoded == kFrames ? kFrames / s : 0);
         for (size_t p = 0; p < std::size(kPaths); ++p)
             ours[p].push_back(playbackFps(clipPath, kPaths[p].loader, &shown[p], &splits[p]));
-        bareGl.push_back(bareUploadAndDrawMs());
+        loadOnly.push_back(loadOnlyFps(clipPath, "ffmpegloader"));
+        pluginOnly.push_back(pluginOnlyFps(clipPath));
+        bareGl.push_back(bareUploadAndDrawMs(false));
+        bareGlLinear.push_back(bareUploadAndDrawMs(true));
     }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
@@ -319,8 +376,15 @@ int main(int argc, char** argv) {
         std::printf("    per frame: loadNextFrame+glFinish %.2f ms, drawVideoTexture+glFinish %.2f ms\n",
                     splits[p].load * 1e3 / (kFrames * runs), splits[p].draw * 1e3 / (kFrames * runs));
     }
-    std::printf("GL alone: glTexSubImage2D of a 2048x1024 BGRA image + the same quad + glFinish: %.2f ms per frame\n",
-                median(bareGl));
+    std::printf("plug-in alone: ffmpegloader GetFrame in order (decode + BGRA conversion, no library, no GL): %7.1f fps"
+                "  = %.2fx ffmpeg, %.2fx libavcodec\n",
+                median(pluginOnly), median(pluginOnly) / programFps, median(pluginOnly) / plainFps);
+    std::printf("loadNextFrame alone (decode, convert, upload; no draw), ffmpegloader: %7.1f fps  = %.2fx ffmpeg, "
+                "%.2fx libavcodec\n",
+                median(loadOnly), median(loadOnly) / programFps, median(loadOnly) / plainFps);
+    std::printf("GL alone: glTexSubImage2D of a 2048x1024 BGRA image + the same quad + glFinish: %.2f ms per frame "
+                "(GL's default filters, as the clip), %.2f ms with GL_LINEAR\n",
+                median(bareGl), median(bareGlLinear));
 
     // ---- random access ----
     std::mt19937 random(20261206);
@@ -392,14 +456,18 @@ int main(int argc, char** argv) {
         };
         for (int i = 0; i < 20; ++i) cycle(i); // warm-up: libraries, GL driver pools
         const long before = statusKiB("VmRSS:"), anonBefore = statusKiB("RssAnon:");
+        const size_t heapBefore = mallinfo2().uordblks;
         int failed = 0;
         const double seconds = secondsOf([&] {
             for (int i = 0; i < kCycles; ++i) failed += !cycle(i);
         });
         const long after = statusKiB("VmRSS:"), anonAfter = statusKiB("RssAnon:");
-        std::printf("%-28s: VmRSS %ld -> %ld KiB, growth %ld KiB; RssAnon %ld -> %ld KiB (%.1f ms per cycle, "
-                    "%d failed)\n",
-                    path.label, before, after, after - before, anonBefore, anonAfter, seconds * 1e3 / kCycles, failed);
+        const size_t heapAfter = mallinfo2().uordblks;
+        std::printf("%-28s: VmRSS %ld -> %ld KiB, growth %ld KiB; RssAnon %ld -> %ld KiB; malloc in use %+.1f KiB "
+                    "(%.1f ms per cycle, %d failed)\n",
+                    path.label, before, after, after - before, anonBefore, anonAfter,
+                    (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / 1024.0,
+                    seconds * 1e3 / kCycles, failed);
     }
     return 0;
 }

@@ -332,6 +332,7 @@ int VideoDecoder::seekTo(int n) {
         if (!format_) return ret; // reopening failed: the file is gone
         resetDecoding();
         if (ret < 0) continue;
+        needKeyFrame_ = false; // the file's first frames are taken as they come
         fromStart_ = true;
         const int got = advance(n);
         if (got != kOvershoot) return got;
