@@ -138,10 +138,11 @@ JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieC
             exportRefused = false;
             return jboolean(JNI_TRUE);
         }
-        if (!qv::hasCurrentGlContext()) {
-            debug_trace("closeAVI: no current GL context, export left open ");
-            return jboolean(JNI_FALSE);
-        }
+        // The encoder must never outlive the export: without a context the
+        // stream is still ended and the child reaped; only the read-back
+        // buffer's name stays with its (gone) context.
+        if (!qv::hasCurrentGlContext())
+            debug_trace("closeAVI: no current GL context, closing the stream without it ");
         debug_trace(" strange close avi send out ");
         closeExport();
         return jboolean(JNI_TRUE);
