@@ -29,6 +29,8 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLImage_GetTexture(JNIEn
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(
     JNIEnv*, jclass, jfloatArray, jfloatArray, jint);
+JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
+    JNIEnv*, jobject, jobject, jstring, jint, jint, jint, jstring, jobjectArray);
 }
 
 namespace {
@@ -105,6 +107,13 @@ const Case kCases[] = {
         [](JNIEnv* env) {
             return jlong(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(
                 env, nullptr, triangle(env), triangle(env), 3));
+        }},
+    {"initSaveVideo", // no encoder is started
+        [](JNIEnv* env) {
+            jobjectArray encoder = env->NewObjectArray(1, env->FindClass("java/lang/String"),
+                                                       env->NewStringUTF("quorvex-encoder"));
+            return jlong(Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
+                env, nullptr, nullptr, env->NewStringUTF("/tmp/qv-no-gl.mp4"), 64, 48, 10, nullptr, encoder));
         }},
 };
 

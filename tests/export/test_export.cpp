@@ -4,6 +4,7 @@
 // Read-back is compared exactly: the pbuffer holds exactly what was cleared.
 #include "export/StreamStub.h"
 #include "support/GlContext.h"
+#include "support/Process.h"
 #include "support/SyslogCapture.h"
 
 #include <fcntl.h>
@@ -15,22 +16,15 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 namespace {
 using Bgra = std::array<unsigned char, 4>;
 const Bgra kTop = {250, 250, 250, 255}, kSkipped = {0, 0, 255, 255}, kBlank = {0, 0, 0, 0};
 
-std::string readFile(const std::string& path)
-{
-    std::stringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-bool noZombieChild() { return waitpid(-1, nullptr, WNOHANG) <= 0; }
+using qvtest::noZombieChild;
+using qvtest::readFile;
 bool pipePathFree()
 {
     struct stat st;
@@ -145,10 +139,9 @@ TEST_F(ExportStream, ClosingBeforeTheEncoderStartedSignalsNothing)
         std::unique_ptr<StreamStub> s = stub();
         for (int i = 0; i < requests; ++i)
             EXPECT_EQ(frame(*s, 64, 48), 0);
-        testing::internal::CaptureStdout();
+        qvtest::CapturedStdout out;
         EXPECT_EQ(s->streamBuffer(nullptr, 0, 0, 0), 0);
-        const std::string out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out, "TerminateChildProcess 0 \n");
+        EXPECT_EQ(out.take(), "TerminateChildProcess 0 \n");
         EXPECT_EQ(frame(*s, 64, 48), -1) << "a closed export sends no more";
     }
 }

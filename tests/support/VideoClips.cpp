@@ -1,22 +1,15 @@
 #include "support/VideoClips.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <random>
-
-extern char** environ;
 
 namespace qvtest {
 namespace {
@@ -43,29 +36,22 @@ std::string patternFilter(const ClipSpec& spec) {
     return filter;
 }
 
-std::vector<std::string> codecArguments(ClipFormat format) {
+// Per format, in ClipFormat order: name, file extension, ffmpeg's codec and container arguments.
+struct FormatRecipe {
+    const char* name;
+    const char* extension;
+    std::vector<std::string> codec;
+};
+const FormatRecipe& recipe(ClipFormat format) {
     const std::string key = std::to_string(kClipKeyInterval);
-    switch (format) {
-    case ClipFormat::H264Mp4:
+    static const FormatRecipe recipes[] = {
         // Fixed B-frame placement: x264 would otherwise drop B-frames on this simple picture.
-        return {"-c:v", "libx264", "-preset", "veryfast",
-                "-x264-params", "b-adapt=0:bframes=2:scenecut=0:keyint=" + key + ":min-keyint=" + key,
-                "-f", "mp4"};
-    case ClipFormat::XvidAvi:
-        return {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", key, "-q:v", "4", "-f", "avi"};
-    case ClipFormat::Mpeg2Mpg:
-        return {"-c:v", "mpeg2video", "-bf", "2", "-g", key, "-q:v", "4", "-f", "mpeg"};
-    }
-    return {};
-}
-
-const char* extension(ClipFormat format) {
-    switch (format) {
-    case ClipFormat::H264Mp4: return ".mp4";
-    case ClipFormat::XvidAvi: return ".avi";
-    case ClipFormat::Mpeg2Mpg: return ".mpg";
-    }
-    return "";
+        {"h264-mp4", ".mp4", {"-c:v", "libx264", "-preset", "veryfast", "-x264-params",
+                              "b-adapt=0:bframes=2:scenecut=0:keyint=" + key + ":min-keyint=" + key, "-f", "mp4"}},
+        {"xvid-avi", ".avi", {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", key, "-q:v", "4", "-f", "avi"}},
+        {"mpeg2-mpg", ".mpg", {"-c:v", "mpeg2video", "-bf", "2", "-g", key, "-q:v", "4", "-f", "mpeg"}},
+    };
+    return recipes[static_cast<int>(format)];
 }
 
 bool isNonEmptyFile(const std::string& path) {
@@ -75,38 +61,23 @@ bool isNonEmptyFile(const std::string& path) {
 
 // Runs a program with its output thrown away; true when it exits with 0.
 bool runQuietly(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return false;
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
+    std::string command;
+    for (const std::string& a : args) { // each argument single-quoted for the shell
+        command += " '";
+        for (char c : a) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += "'";
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-std::string uniqueTemporaryName(const std::string& finalPath) {
-    return finalPath + ".part" + std::to_string(getpid());
+    return std::system((command + " </dev/null >/dev/null 2>&1").c_str()) == 0;
 }
 
 bool makeClip(const ClipSpec& spec, const std::string& path) {
-    const std::string temporary = uniqueTemporaryName(path);
+    const std::string temporary = path + ".part" + std::to_string(getpid());
     std::vector<std::string> args = {"ffmpeg", "-nostdin", "-v", "error", "-y",
                                      "-f", "lavfi", "-i",
                                      "nullsrc=s=8x6:r=" + std::to_string(kClipFramesPerSecond),
                                      "-vf", patternFilter(spec),
                                      "-frames:v", std::to_string(spec.frames), "-threads", "2"};
-    for (auto& a : codecArguments(spec.format)) args.push_back(a);
+    args.insert(args.end(), recipe(spec.format).codec.begin(), recipe(spec.format).codec.end());
     args.push_back(temporary);
     const bool made = runQuietly(args) && isNonEmptyFile(temporary) && rename(temporary.c_str(), path.c_str()) == 0;
     if (!made) {
@@ -117,13 +88,8 @@ bool makeClip(const ClipSpec& spec, const std::string& path) {
 }
 
 std::string clipPath(const ClipSpec& spec) {
-    return clipFolder() + "/" + clipFormatName(spec.format) + "-" + std::to_string(spec.width) + "x" +
-           std::to_string(spec.height) + "-" + std::to_string(spec.frames) + extension(spec.format);
-}
-
-std::mutex& clipMutex() {
-    static std::mutex m;
-    return m;
+    return clipFolder() + "/" + recipe(spec.format).name + std::string("-") + std::to_string(spec.width) + "x" +
+           std::to_string(spec.height) + "-" + std::to_string(spec.frames) + recipe(spec.format).extension;
 }
 
 // Faulty files are per process and removed when it ends.
@@ -136,7 +102,6 @@ struct ScratchFiles {
 
 std::string scratchFile(const std::string& name) {
     static ScratchFiles files;
-    std::lock_guard<std::mutex> lock(clipMutex());
     files.paths.push_back(clipFolder() + "/" + std::to_string(getpid()) + "-" + std::to_string(files.paths.size()) +
                           "-" + name);
     return files.paths.back();
@@ -164,25 +129,12 @@ int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool botto
 
 enum class Level { Dark, Light, Unclear };
 
-Level classify(int level) {
-    if (level >= 0 && level < 80) return Level::Dark;
-    if (level > 175) return Level::Light;
-    return Level::Unclear;
-}
+Level classify(int level) { return level >= 0 && level < 80 ? Level::Dark : level > 175 ? Level::Light : Level::Unclear; }
 
 } // namespace
 
-const char* clipFormatName(ClipFormat format) {
-    switch (format) {
-    case ClipFormat::H264Mp4: return "h264-mp4";
-    case ClipFormat::XvidAvi: return "xvid-avi";
-    case ClipFormat::Mpeg2Mpg: return "mpeg2-mpg";
-    }
-    return "?";
-}
-
 std::string clipLabel(const ClipSpec& spec) {
-    return std::string(clipFormatName(spec.format)) + " " + std::to_string(spec.width) + "x" +
+    return std::string(recipe(spec.format).name) + " " + std::to_string(spec.width) + "x" +
            std::to_string(spec.height) + " " + std::to_string(spec.frames);
 }
 
@@ -208,9 +160,8 @@ const std::string& clipFolder() {
 
 std::string videoClip(const ClipSpec& spec) {
     if (spec.width <= 0 || spec.height <= 0 || spec.width % 2 || spec.height % 2 || spec.frames <= 0 ||
-        spec.frames > kMaxClipFrames)
+        spec.frames > 1024)
         return {};
-    std::lock_guard<std::mutex> lock(clipMutex());
     static std::map<std::string, bool> madeHere;
     const std::string path = clipPath(spec);
     auto known = madeHere.find(path);

@@ -24,40 +24,31 @@ struct ClipSpec {
     ClipFormat format;
     int width;  // even
     int height; // even
-    int frames; // at most kMaxClipFrames
+    int frames; // at most 1024
 };
 
-constexpr int kMaxClipFrames = 1024;
 constexpr int kClipFramesPerSecond = 25;
 constexpr int kClipKeyInterval = 12;
 
-// "h264-mp4", "xvid-avi", "mpeg2-mpg".
-const char* clipFormatName(ClipFormat format);
-// "H264 720x480 60" style label for test output.
+// "h264-mp4 720x480 60" style label for test output.
 std::string clipLabel(const ClipSpec& spec);
 
-// The clips the video tests run over: every format, 720 x 480 and smaller
-// sizes, frame counts that do not end on a key frame.
+// Every format at 720 x 480 (0..2) and smaller (3..5), frame counts not ending on a key frame.
 const std::vector<ClipSpec>& standardClips();
 
-// Path of the clip, made on first use. Clips are kept in a folder under
-// TMPDIR shared by the test processes of this recipe (written under a
-// temporary name and renamed, so a process never sees half a clip); within
-// one process each clip is made at most once. Empty when ffmpeg failed.
+// Path of the clip, made on first use in a folder under TMPDIR shared by the
+// test processes (written under a temporary name, then renamed). Empty when ffmpeg failed.
 std::string videoClip(const ClipSpec& spec);
 
-// Faulty inputs: the clip cut after `fraction` of its bytes, and a file of
-// pseudo-random bytes with the given extension (e.g. ".avi"). Empty on failure.
+// Faulty inputs: the clip cut after `fraction` of its bytes; pseudo-random bytes named "*<extension>".
 std::string truncatedClip(const ClipSpec& spec, double fraction);
 std::string garbageClip(const char* extension);
 
 // The folder the clips live in (created on first use).
 const std::string& clipFolder();
 
-// Reads the frame number from BGRA pixels (4 bytes per pixel, `strideBytes`
-// per row). bottomUp = the first row in memory is the picture's bottom row
-// (as glReadPixels gives it). Returns -1 when the picture carries no number
-// (markers missing or flipped, or a cell neither light nor dark).
+// The frame number in BGRA pixels; bottomUp = bottom row first (as glReadPixels gives it).
+// -1 when the picture carries none (markers missing or flipped, a cell neither light nor dark).
 int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp);
 
 } // namespace qvtest

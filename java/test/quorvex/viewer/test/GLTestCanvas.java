@@ -77,14 +77,12 @@ public final class GLTestCanvas implements AutoCloseable {
 
     /** Fails unless every channel of the pixel is within tolerance of (r, g, b). */
     public void assertPixel(int x, int y, int r, int g, int b, int tolerance) {
-        if (!pixelNear(x, y, r, g, b, tolerance)) {
+        if (!pixelNear(x, y, r, g, b, tolerance))
             throw new AssertionError(describe(x, y) + " is not (" + r + ", " + g + ", " + b + ") within " + tolerance);
-        }
     }
 
     public String describe(int x, int y) {
-        int[] p = pixel(x, y);
-        return "(" + x + ", " + y + ") = rgba(" + p[0] + ", " + p[1] + ", " + p[2] + ", " + p[3] + ")";
+        return "(" + x + ", " + y + ") = rgba" + java.util.Arrays.toString(pixel(x, y));
     }
 
     public int glError() {

@@ -14,7 +14,6 @@ import java.util.HashMap;
 import java.util.Map;
 import org.junit.After;
 import org.junit.Before;
-import org.junit.BeforeClass;
 import org.junit.Test;
 import quorvex.viewer.AnimationView.VideoPlaybackMovieCreator;
 
@@ -30,13 +29,9 @@ public class VideoPlaybackMovieCreatorTest {
     private GLTestCanvas canvas;
     private File dir;
 
-    @BeforeClass
-    public static void load() {
-        NativeLibrary.load();
-    }
-
     @Before
     public void open() throws Exception {
+        NativeLibrary.load();
         canvas = new GLTestCanvas(W, H);
         dir = Files.createTempDirectory("qvmovie").toFile();
     }
@@ -108,8 +103,7 @@ public class VideoPlaybackMovieCreatorTest {
 
         String[] twenty = new String[20]; // the most allowed; all but the first unused
         Arrays.fill(twenty, ENCODER[0]);
-        int[][] reversed = new int[COLOURS.length][];
-        for (int i = 0; i < COLOURS.length; i++) reversed[i] = COLOURS[COLOURS.length - 1 - i];
+        int[][] reversed = {COLOURS[4], COLOURS[3], COLOURS[2], COLOURS[1], COLOURS[0]};
         assertTrue(creator.initSaveVideo(null, avi.getPath(), W, H, RATE, "mpeg4", twenty));
         assertNotEquals(0L, handle(creator));
         for (int[] colour : reversed) assertEquals(0, frame(creator, colour));
