@@ -80,12 +80,7 @@ GLuint makeStimulus()
 // moving over it, as the viewer's canvas would draw them.
 void drawFrame(GLuint stimulus, int i, int w, int h)
 {
-    glViewport(0, 0, w, h);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, w, h, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    qvtest::canvasProjection(w, h);
     glClearColor(0.1f, 0.1f, 0.1f, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_TEXTURE_2D);

@@ -206,24 +206,6 @@ std::vector<Record> inCells(const std::vector<Record>& records, int w, int h)
     return cells;
 }
 
-std::vector<uint8_t> readTexture(GLuint texture)
-{
-    std::vector<uint8_t> pixels(size_t(S) * S * 4);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
-    return pixels;
-}
-
-std::vector<uint8_t> readCanvas()
-{
-    std::vector<uint8_t> pixels(size_t(S) * S * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    return pixels;
-}
-
 int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 {
     int worst = 0;
@@ -242,12 +224,7 @@ struct PixelIdentity {
 
     void canvas(int w, int h)
     {
-        glViewport(0, 0, S, S);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, w, h, 0, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
+        qvtest::canvasProjection(S, S, w, h);
         glClearColor(30 / 255.f, 60 / 255.f, 200 / 255.f, 1);
         glClear(GL_COLOR_BUFFER_BIT);
     }
@@ -266,12 +243,12 @@ struct PixelIdentity {
         const int w = scene.m_heatmapW, h = scene.m_heatmapH;
         canvas(w, h);
         legacy.drawHeatMap();
-        const auto oldCanvas = readCanvas();
-        const auto oldResult = readTexture(legacy.intermediateTex);
+        const auto oldCanvas = qvtest::readCanvas(S, S);
+        const auto oldResult = qvtest::readTexture(legacy.intermediateTex, S, S);
         canvas(w, h);
         scene.drawHeatMap();
-        const auto newCanvas = readCanvas();
-        const auto newResult = readTexture(scene.intermediateTex);
+        const auto newCanvas = qvtest::readCanvas(S, S);
+        const auto newResult = qvtest::readTexture(scene.intermediateTex, S, S);
         const int d = std::max(maxDifference(oldCanvas, newCanvas), maxDifference(oldResult, newResult));
         ++comparisons;
         worst = std::max(worst, d);

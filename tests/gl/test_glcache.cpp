@@ -27,12 +27,7 @@ protected:
     // A view of w x h in the larger drawable, with the canvas projection, and three blocks drawn.
     void view(int w, int h)
     {
-        glViewport(0, 0, w, h);
-        glMatrixMode(GL_PROJECTION);
-        glLoadIdentity();
-        glOrtho(0, w, h, 0, -1, 1);
-        glMatrixMode(GL_MODELVIEW);
-        glLoadIdentity();
+        qvtest::canvasProjection(w, h);
         glClearColor(0.2f, 0.2f, 0.2f, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         const float blocks[3][7] = {{0, 0, 200, 100, 1, 0, 0}, {600, 500, 800, 600, 0, 0, 1}, {300, 250, 420, 330, 0.5f, 1, 0.25f}};

@@ -54,24 +54,6 @@ const std::vector<Step> kSteps{
     {"opposite corners", true, {{0, 0, 200}, {511, 511, 200}}},
 };
 
-std::vector<uint8_t> readResult(GLuint texture)
-{
-    std::vector<uint8_t> pixels(size_t(S) * S * 4);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
-    return pixels;
-}
-
-std::vector<uint8_t> readCanvas()
-{
-    std::vector<uint8_t> pixels(size_t(S) * S * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    return pixels;
-}
-
 // The largest channel difference from the model, and where.
 double worstAgainstModel(const std::vector<uint8_t>& gpu, const std::vector<heatref::Texel>& ref, int* at)
 {
@@ -122,9 +104,9 @@ void runSequence()
         if (model == models.end())
             model = models.emplace(key, heatref::heatmap(heat)).first;
         int at = 0;
-        EXPECT_LE(worstAgainstModel(readResult(scene.intermediateTex), model->second, &at), kTol)
+        EXPECT_LE(worstAgainstModel(qvtest::readTexture(scene.intermediateTex, S, S), model->second, &at), kTol)
             << "row " << at / S << " col " << at % S;
-        const auto canvas = readCanvas();
+        const auto canvas = qvtest::readCanvas(S, S);
         if (&step == &kSteps[1]) {
             EXPECT_TRUE(canvas == previousCanvas) << "a skipped draw shows other pixels";
         }

@@ -128,14 +128,34 @@ void GlContext::makeCurrent()
     glXMakeContextCurrent(dpy(display_), pbuffer_, pbuffer_, ctx(context_));
 }
 
-void GlContext::canvasProjection()
+void GlContext::canvasProjection() { qvtest::canvasProjection(width_, height_); }
+
+void canvasProjection(int viewW, int viewH, int spaceW, int spaceH)
 {
-    glViewport(0, 0, width_, height_);
+    glViewport(0, 0, viewW, viewH);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    glOrtho(0, width_, height_, 0, -1, 1);
+    glOrtho(0, spaceW, spaceH, 0, -1, 1);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
+}
+
+std::vector<uint8_t> readTexture(GLuint texture, int w, int h)
+{
+    std::vector<uint8_t> pixels(size_t(w) * h * 4);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return pixels;
+}
+
+std::vector<uint8_t> readCanvas(int w, int h)
+{
+    std::vector<uint8_t> pixels(size_t(w) * h * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
 }
 
 Rgba GlContext::pixel(int x, int y) const

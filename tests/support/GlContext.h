@@ -7,7 +7,9 @@
 #include <GL/glew.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qvtest {
 
@@ -60,6 +62,14 @@ private:
 // Channel-wise comparison with a tolerance (llvmpipe rasterises exactly, but
 // blending and filtering round differently across drivers).
 ::testing::AssertionResult pixelNear(const Rgba& actual, const Rgba& expected, int tolerance);
+
+// The viewer's canvas projection onto a viewport of viewW x viewH: a space of
+// spaceW x spaceH pixels, y growing downwards, identity model-view.
+void canvasProjection(int viewW, int viewH, int spaceW, int spaceH);
+inline void canvasProjection(int w, int h) { canvasProjection(w, h, w, h); }
+// RGBA bytes of level 0 of a w x h 2D texture, and of the framebuffer's lower-left w x h.
+std::vector<uint8_t> readTexture(GLuint texture, int w, int h);
+std::vector<uint8_t> readCanvas(int w, int h);
 
 } // namespace qvtest
 
