@@ -7,7 +7,14 @@
 //    seeking to a key frame and decoding one group of pictures with
 //    libavcodec, and against the sequential loader for the same requests;
 //  - resident memory growth over 1,000 open/load/close cycles.
+// Before timing, a pixel-identity check: the clip's texture after a sequence of
+// frames of different sizes must equal, texel for texel, what the plain upload
+// (the frame copied into the zeroed staging image, the staging rows sent whole)
+// makes of the same sequence. Any difference fails the program.
+// `bench_video [runs] [playback]`: with "playback", only the check and the
+// playback section (ffmpeg program, ffmpegloader, GL alone) run.
 // The library's own diagnostic lines are sent to /dev/null while timing.
+#include "boundary/Debug_Trace.h"
 #include "gl/GlLoader.h"
 #include "support/GlContext.h"
 #include "support/VideoClips.h"
@@ -35,6 +42,7 @@ extern "C" {
 #include <fstream>
 #include <functional>
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -214,7 +222,9 @@ std::string cpuModel() {
 // What the GL side costs without any decoding: the upload the clip does (its
 // whole power-of-two texture) and one textured quad over the canvas.
 // With `linear`, GL_LINEAR filters instead of GL's defaults (which the clip keeps).
-double bareUploadAndDrawMs(bool linear) {
+// `uploadW` x `uploadH` is the region sent each time (the whole texture, or the
+// frame's region as the clip sends it); `type` the client pixel type.
+double bareUploadAndDrawMs(bool linear, int uploadW = 2048, int uploadH = 1024, GLenum type = GL_UNSIGNED_BYTE) {
     constexpr int kTexW = 2048, kTexH = 1024, kRepeats = 30;
     std::vector<uint8_t> pixels(static_cast<size_t>(kTexW) * kTexH * 4, 128);
     GLuint texture = 0;
@@ -230,7 +240,7 @@ double bareUploadAndDrawMs(bool linear) {
     const double seconds = secondsOf([&] {
         for (int i = 0; i < kRepeats; ++i) {
             pixels[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kTexW, kTexH, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, uploadW, uploadH, GL_BGRA, type, pixels.data());
             glBegin(GL_QUADS);
             glTexCoord2f(0, 0), glVertex3f(0, 0, -1);
             glTexCoord2f(0.625f, 0), glVertex3f(kWidth, 0, -1);
@@ -243,6 +253,25 @@ double bareUploadAndDrawMs(bool linear) {
     glDisable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, 0);
     glDeleteTextures(1, &texture);
+    return seconds * 1e3 / kRepeats;
+}
+
+// The clip's upload alone (`updates`, as loadNextFrame calls it) of a
+// kWidth x kHeight BGRA frame into its 2048 x 1024 texture, glFinish after each.
+double clipUploadMs() {
+    constexpr int kRepeats = 60;
+    std::vector<uint8_t> frame(static_cast<size_t>(kWidth) * kHeight * 4, 77);
+    VideoRes clip;
+    updates(kWidth, kHeight, frame.data(), 4, &clip); // defines the storage
+    glFinish();
+    const double seconds = secondsOf([&] {
+        for (int i = 0; i < kRepeats; ++i) {
+            frame[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+            updates(kWidth, kHeight, frame.data(), 4, &clip);
+            glFinish();
+        }
+    });
+    clip.deleteTexture();
     return seconds * 1e3 / kRepeats;
 }
 
@@ -314,10 +343,149 @@ double playbackFps(const std::string& path, const char* loader, int* lastShown, 
     return allShown ? kFrames / seconds : 0;
 }
 
+
+// ---- pixel identity of the clip's texture against the plain upload ----
+
+// The plain upload: the frame copied into the top left of a staging image that
+// is zeroed when (re)allocated, then the staging rows the frame covers sent at
+// full store width (the whole image when the texture is (re)defined). A
+// smaller frame keeps the store; a larger frame or more bytes per pixel make a
+// new one.
+struct PlainUpload {
+    GLuint texture = 0;
+    std::vector<uint8_t> staging;
+    int pw = 0, ph = 0, bpp = 0;
+
+    ~PlainUpload() {
+        if (texture != 0) glDeleteTextures(1, &texture);
+    }
+    // True when the store was made anew.
+    bool upload(int w, int h, const uint8_t* frame, int frameBpp) {
+        const int localpw = getPower2(w), localph = getPower2(h);
+        bool remade = false;
+        if (pw < localpw || ph < localph || bpp < frameBpp) {
+            if (texture != 0) glDeleteTextures(1, &texture);
+            texture = 0;
+            pw = std::max(pw, localpw);
+            ph = std::max(ph, localph);
+            bpp = frameBpp;
+            staging.assign(static_cast<size_t>(pw) * ph * frameBpp, 0);
+            remade = true;
+        }
+        const bool define = texture == 0;
+        if (define) glGenTextures(1, &texture);
+        const size_t row = static_cast<size_t>(w) * frameBpp, stride = static_cast<size_t>(pw) * frameBpp;
+        for (int y = 0; y < h; ++y) std::memcpy(staging.data() + y * stride, frame + y * row, row);
+        const GLenum format = frameBpp == 3 ? GL_BGR : GL_BGRA;
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+        if (define)
+            glTexImage2D(GL_TEXTURE_2D, 0, frameBpp, pw, ph, 0, format, GL_UNSIGNED_BYTE, staging.data());
+        else
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pw, h, format, GL_UNSIGNED_BYTE, staging.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        return remade;
+    }
+};
+
+// Size and BGRA texels of a texture's only level.
+struct TextureImage {
+    GLint w = 0, h = 0, internalFormat = 0;
+    std::vector<uint8_t> texels;
+};
+
+TextureImage readTexture(GLuint texture) {
+    TextureImage image;
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &image.w);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &image.h);
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &image.internalFormat);
+    image.texels.assign(static_cast<size_t>(image.w) * image.h * 4, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, image.texels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return image;
+}
+
+struct FrameStep {
+    int w, h, bpp;
+};
+
+// Feeds the same frames (random bytes, alpha included) to a clip's `updates`
+// and to the plain upload and compares after every frame: texture size and
+// format, every texel, m_rw/m_rh, and whether the texture was made anew.
+// Prints the first difference; true when there was none.
+bool sameAsPlainUpload(const char* label, const std::vector<FrameStep>& steps) {
+    VideoRes clip;
+    PlainUpload plain;
+    std::mt19937 random(static_cast<unsigned>(steps.size()) * 7919u);
+    bool same = true;
+    for (size_t i = 0; i < steps.size() && same; ++i) {
+        const FrameStep& step = steps[i];
+        std::vector<uint8_t> frame(static_cast<size_t>(step.w) * step.h * step.bpp);
+        for (uint8_t& byte : frame) byte = static_cast<uint8_t>(random());
+        const GLuint before = clip.m_mTex;
+        {
+            QuietStdout quiet;
+            updates(step.w, step.h, frame.data(), step.bpp, &clip);
+        }
+        const bool remade = plain.upload(step.w, step.h, frame.data(), step.bpp);
+        const bool clipRemade = before == 0 || glIsTexture(before) == GL_FALSE || clip.m_mTex != before;
+        const TextureImage ours = readTexture(clip.m_mTex), theirs = readTexture(plain.texture);
+        const float rw = static_cast<float>(step.w) / static_cast<float>(plain.pw);
+        const float rh = static_cast<float>(step.h) / static_cast<float>(plain.ph);
+        std::string why;
+        if (ours.w != theirs.w || ours.h != theirs.h || ours.internalFormat != theirs.internalFormat)
+            why = "texture " + std::to_string(ours.w) + "x" + std::to_string(ours.h) + " format " +
+                  std::to_string(ours.internalFormat) + ", plain " + std::to_string(theirs.w) + "x" +
+                  std::to_string(theirs.h) + " format " + std::to_string(theirs.internalFormat);
+        else if (clip.m_rw != rw || clip.m_rh != rh)
+            why = "m_rw/m_rh " + std::to_string(clip.m_rw) + "/" + std::to_string(clip.m_rh);
+        else if (clipRemade != remade)
+            why = remade ? "texture kept where the plain upload made a new one" : "texture made anew";
+        else if (ours.texels != theirs.texels) {
+            const auto differ = std::mismatch(ours.texels.begin(), ours.texels.end(), theirs.texels.begin());
+            const size_t at = static_cast<size_t>(differ.first - ours.texels.begin()) / 4;
+            why = "texel (" + std::to_string(at % static_cast<size_t>(ours.w)) + ", " +
+                  std::to_string(at / static_cast<size_t>(ours.w)) + ") differs";
+        }
+        same = why.empty();
+        std::printf("  %s, frame %zu: %dx%d, %d bytes per pixel -> texture %dx%d%s: %s\n", label, i, step.w, step.h,
+                    step.bpp, ours.w, ours.h, remade ? " (new)" : "", same ? "identical" : why.c_str());
+    }
+    {
+        QuietStdout quiet;
+        clip.deleteTexture();
+    }
+    return same;
+}
+
+bool textureIdentityCheck() {
+    std::printf("-- texture contents against the plain upload (glGetTexImage after each frame) --\n");
+    // Smaller frames after larger ones (the store kept), wider-but-lower frames,
+    // larger frames (the store remade), odd sizes, 3 and 4 bytes per pixel mixed.
+    const std::vector<FrameStep> four = {{720, 480, 4},  {300, 200, 4},  {1000, 500, 4}, {720, 480, 4},
+                                         {1, 1, 4},      {1100, 600, 4}, {640, 360, 4},  {1280, 720, 4},
+                                         {2000, 1000, 4}, {17, 9, 4},    {33, 1023, 4},  {2048, 1024, 4}};
+    const std::vector<FrameStep> mixed = {{640, 360, 4}, {300, 100, 4}, {501, 301, 3}, {250, 350, 3},
+                                          {640, 360, 4}, {99, 77, 4},   {700, 400, 3}, {1500, 90, 4},
+                                          {1100, 80, 4}, {7, 5, 3}};
+    const std::vector<FrameStep> threeFirst = {{641, 479, 3}, {320, 240, 3}, {700, 400, 4}, {333, 222, 4},
+                                               {701, 401, 3}};
+    return sameAsPlainUpload("4 bytes", four) && sameAsPlainUpload("mixed", mixed) &&
+           sameAsPlainUpload("3 bytes first", threeFirst);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const bool playbackOnly = argc > 2 && std::strcmp(argv[2], "playback") == 0;
     const std::string clipPath = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, kWidth, kHeight, kFrames});
     const std::string smallClip = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, 720, 480, 60});
     if (clipPath.empty() || smallClip.empty()) {
@@ -335,6 +503,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     gl.canvasProjection();
+    if (!textureIdentityCheck()) {
+        std::fprintf(stderr, "FAILED: the clip's texture differs from the plain upload\n");
+        return 1;
+    }
     std::printf("== video bench ==\n");
     std::printf("cpu: %s | nproc %ld (shared) | renderer: %s | %s\n", cpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
                 glGetString(GL_RENDERER), glGetString(GL_VERSION));
@@ -346,18 +518,23 @@ int main(int argc, char** argv) {
     std::vector<std::vector<double>> ours(std::size(kPaths));
     std::vector<int> shown(std::size(kPaths), -1);
     std::vector<Split> splits(std::size(kPaths));
-    std::vector<double> bareGl, bareGlLinear, loadOnly, pluginOnly;
+    std::vector<double> clipUpload, bareGl, bareGlLinear, bareGlFrame, bareGlFrameRev, loadOnly, pluginOnly;
+    const size_t pathCount = playbackOnly ? 1 : std::size(kPaths);
     for (int r = 0; r < runs; ++r) {
         program.push_back(kFrames / ffmpegProgramSeconds(clipPath));
         PlainDecoder plainDecoder(clipPath);
         int decoded = 0;
         const double s = secondsOf([&] { decoded = plainDecoder.decode(kFrames + 10); });
         plain.push_back(decoded == kFrames ? kFrames / s : 0);
-        for (size_t p = 0; p < std::size(kPaths); ++p)
+        for (size_t p = 0; p < pathCount; ++p)
             ours[p].push_back(playbackFps(clipPath, kPaths[p].loader, &shown[p], &splits[p]));
+        clipUpload.push_back(clipUploadMs());
+        bareGl.push_back(bareUploadAndDrawMs(false));
+        bareGlFrame.push_back(bareUploadAndDrawMs(false, kWidth, kHeight));
+        bareGlFrameRev.push_back(bareUploadAndDrawMs(false, kWidth, kHeight, GL_UNSIGNED_INT_8_8_8_8_REV));
+        if (playbackOnly) continue;
         loadOnly.push_back(loadOnlyFps(clipPath, "ffmpegloader"));
         pluginOnly.push_back(pluginOnlyFps(clipPath));
-        bareGl.push_back(bareUploadAndDrawMs(false));
         bareGlLinear.push_back(bareUploadAndDrawMs(true));
     }
     auto median = [](std::vector<double> v) {
@@ -368,7 +545,7 @@ int main(int argc, char** argv) {
     std::printf("\n-- playback in order, %d frames, median of %d runs (frames per second) --\n", kFrames, runs);
     std::printf("baseline  ffmpeg -threads 2 -i clip -f null - : %7.1f fps\n", programFps);
     std::printf("baseline  libavcodec alone, 2 frame threads  : %7.1f fps\n", plainFps);
-    for (size_t p = 0; p < std::size(kPaths); ++p) {
+    for (size_t p = 0; p < pathCount; ++p) {
         const double fps = median(ours[p]);
         std::printf("loadNextFrame+drawVideoTexture, %-28s: %7.1f fps  = %.2fx ffmpeg, %.2fx libavcodec "
                     "(last frame read back: %d)\n",
@@ -376,6 +553,14 @@ int main(int argc, char** argv) {
         std::printf("    per frame: loadNextFrame+glFinish %.2f ms, drawVideoTexture+glFinish %.2f ms\n",
                     splits[p].load * 1e3 / (kFrames * runs), splits[p].draw * 1e3 / (kFrames * runs));
     }
+    std::printf("the clip's upload alone (updates of a %dx%d BGRA frame into its 2048x1024 texture + glFinish): "
+                "%.2f ms per frame\n",
+                kWidth, kHeight, median(clipUpload));
+    std::printf("GL alone: glTexSubImage2D of the frame's 1280x720 region of the 2048x1024 texture + the same quad + "
+                "glFinish: %.2f ms per frame (GL_UNSIGNED_BYTE), %.2f ms (GL_UNSIGNED_INT_8_8_8_8_REV); whole texture "
+                "%.2f ms\n",
+                median(bareGlFrame), median(bareGlFrameRev), median(bareGl));
+    if (playbackOnly) return 0;
     std::printf("plug-in alone: ffmpegloader GetFrame in order (decode + BGRA conversion, no library, no GL): %7.1f fps"
                 "  = %.2fx ffmpeg, %.2fx libavcodec\n",
                 median(pluginOnly), median(pluginOnly) / programFps, median(pluginOnly) / plainFps);

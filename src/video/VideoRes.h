@@ -84,6 +84,13 @@ public:
     float m_rh = 0.f;
     // Bytes per pixel the staging image was allocated for.
     int m_bpp = 0;
+    // Whether the staging image holds every frame uploaded since the store was
+    // made; re-uploads sent straight from the frame leave it behind.
+    bool m_stagingCurrent = true;
+    // Whether re-uploads may go straight from the frame. Cleared for the rest
+    // of the store's life once a frame of other bytes per pixel went through
+    // the staging image: its bytes then no longer read back from the texture.
+    bool m_directUploads = true;
 
 private:
     // One load attempt of reopen: 1 open, 0 failed, -1 the XVID rule asks for the switch.
