@@ -3,10 +3,21 @@
 #include "boundary/Debug_Trace.h"
 #include "boundary/JniSupport.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+std::string besideLibrary(const std::string& name)
+{
+    if (homedir == nullptr)
+        return std::string();
+    std::string beside(homedir);
+    beside.replace(beside.rfind('/') + 1, std::string::npos, name);
+    struct stat st;
+    return stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? beside : std::string();
+}
 
 const char* const kDocumentOpener = "/usr/bin/xdg-open";
 

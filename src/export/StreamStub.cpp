@@ -2,6 +2,7 @@
 
 #include "boundary/CloseFd.h"
 #include "boundary/Debug_Trace.h"
+#include "boundary/Utils.h"
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
 
@@ -63,12 +64,7 @@ bool resolveEncoder(const std::string& name, char (&out)[256])
     if (name.find('/') != std::string::npos) {
         chosen = name;
     } else if (!name.empty()) {
-        if (homedir != nullptr) {
-            std::string beside(homedir);
-            beside = beside.substr(0, beside.rfind('/') + 1) + name;
-            if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-                chosen = beside;
-        }
+        chosen = besideLibrary(name);
         const char* path = getenv("PATH");
         std::string dirs = path != nullptr ? path : "/bin:/usr/bin";
         for (size_t start = 0; chosen.empty() && start <= dirs.size();) {

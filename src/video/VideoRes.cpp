@@ -1,6 +1,7 @@
 #include "video/VideoRes.h"
 
 #include "boundary/Debug_Trace.h"
+#include "boundary/Utils.h"
 
 #include "video/Videoplay.h"
 #include "video/mpgloader.h"
@@ -65,11 +66,9 @@ void* openLoaderLibrary(const char* file)
     const int flags = RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
     // The library's RUNPATH ($ORIGIN) finds its companions, but not when a
     // dlopen interceptor (ASan's) stands between us and the dynamic loader.
-    if (homedir != nullptr && strchr(file, '/') == nullptr) {
-        std::string beside(homedir);
-        beside.replace(beside.rfind('/') + 1, std::string::npos, file);
-        struct stat st;
-        if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (strchr(file, '/') == nullptr) {
+        const std::string beside = besideLibrary(file);
+        if (!beside.empty())
             return dlopen(beside.c_str(), flags);
     }
     return dlopen(file, flags);
