@@ -4,6 +4,7 @@
 // timed against each other. Then the instanced draw against the fixed-function
 // fallback (one circle at a time) and one plain glDrawElements of
 // pre-transformed vertices.
+#include "BenchMachine.h"
 #include "legacy_circle_draw.h"
 #include "overlay/CircleDataSets.h"
 #include "support/GlContext.h"
@@ -13,8 +14,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <string>
 #include <unistd.h>
 #include <functional>
 #include <random>
@@ -23,33 +22,6 @@
 namespace {
 
 constexpr int kCanvas = 1024;
-
-// Seconds per call of draw, best of reps, with glFinish around the timed region.
-double timeDraw(const std::function<void()>& draw, int reps)
-{
-    draw(); // warm-up (shader variants, uploads)
-    glFinish();
-    double best = 1e30;
-    for (int i = 0; i < reps; ++i) {
-        glClear(GL_COLOR_BUFFER_BIT);
-        glFinish();
-        const auto t0 = std::chrono::steady_clock::now();
-        draw();
-        glFinish();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        best = s < best ? s : best;
-    }
-    return best;
-}
-
-std::string cpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0)
-            return line.substr(line.find(':') + 2);
-    return "unknown";
-}
 
 // Seconds of one draw, glFinish around it; the best of reps (no warm-up).
 double bestOf(const std::function<void()>& draw, int reps)
@@ -67,24 +39,24 @@ double bestOf(const std::function<void()>& draw, int reps)
     return best;
 }
 
-std::vector<unsigned char> readCanvas()
+// Seconds per call of draw after a warm-up (shader variants, uploads).
+double timeDraw(const std::function<void()>& draw, int reps)
 {
-    std::vector<unsigned char> px(size_t(kCanvas) * kCanvas * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, kCanvas, kCanvas, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-    return px;
+    draw();
+    glFinish();
+    return bestOf(draw, reps);
 }
 
 // The canvas after draw over a cleared background.
-std::vector<unsigned char> canvasAfter(const std::function<void()>& draw)
+std::vector<uint8_t> canvasAfter(const std::function<void()>& draw)
 {
     glClearColor(0.1f, 0.2f, 0.3f, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     draw();
-    return readCanvas();
+    return qvtest::readCanvas(kCanvas, kCanvas);
 }
 
-int maxDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b)
+int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 {
     int worst = 0;
     for (size_t i = 0; i < a.size(); ++i)
@@ -243,7 +215,7 @@ int main(int argc, char** argv)
     }
     gl.makeCurrent();
     gl.canvasProjection();
-    std::printf("machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), cpuModel().c_str());
+    std::printf("machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qvbench::cpuModel().c_str());
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 

@@ -5,6 +5,7 @@
 // k + 1 passes (the last finds nothing). Each pass draws every node in pick
 // colours, reads the window back and re-uploads the attribute table to hide
 // what it found; the baseline is one plain outline draw of the same nodes.
+#include "BenchMachine.h"
 #include "overlay/CircleDataSets.h"
 #include "support/GlContext.h"
 
@@ -20,6 +21,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -181,16 +184,6 @@ bool foundExactlyPile(const CircleDataSets& set, int pile)
     return true;
 }
 
-std::string cpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.compare(0, 10, "model name") == 0)
-            return line.substr(line.find(':') + 2);
-    return "unknown";
-}
-
 void printMemory(const std::vector<MemoryRow>& rows)
 {
     std::printf("\n== memory (KiB; tables = resident KiB of the mapping(s) holding the two tables, /proc/self/smaps) ==\n");
@@ -273,8 +266,8 @@ int main(int argc, char** argv)
     }
 
     std::printf("\n== circle selection bench ==\n");
-    std::printf("cpu: %s | nproc 2 shared | renderer: %s | %s\n", cpuModel().c_str(), renderer.c_str(),
-                version.c_str());
+    std::printf("cpu: %s | nproc %ld | renderer: %s | %s\n", qvbench::cpuModel().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), renderer.c_str(), version.c_str());
     std::printf("canvas %d x %d, %d nodes, window %d x %d at (%d, %d); %d timed reps after one warm-up, "
                 "glFinish() around each; median (best)\n",
                 kCanvas, kCanvas, kNodes, kWinW, kWinH, kWinX, kWinY, reps);

@@ -4,6 +4,7 @@
 // CPU baselines: the same accumulation and separable 127-tap blur in optimised
 // C++, and per-record kernel stamping (97 x 97 Gaussian, +-3 sigma) as common
 // analysis tools do.
+#include "BenchMachine.h"
 #include "heatmap/HeatmapScene.h"
 #include "legacy_HeatmapScene.h"
 #include "support/GlContext.h"
@@ -15,7 +16,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <functional>
@@ -30,15 +30,6 @@ constexpr int kRecords = 100000;
 struct Record {
     int32_t x, y, count, unused[7];
 };
-
-std::string cpuModel()
-{
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("model name", 0) == 0)
-            return line.substr(line.find(':') + 2);
-    return "unknown";
-}
 
 double medianMs(int runs, const std::function<void()>& f)
 {
@@ -334,7 +325,7 @@ int main()
         std::fprintf(stderr, "heatmap programs not built\n");
         return 1;
     }
-    std::fprintf(stderr, "machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), cpuModel().c_str());
+    std::fprintf(stderr, "machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qvbench::cpuModel().c_str());
     std::fprintf(stderr, "GL renderer: %s | %s | GLSL %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                  reinterpret_cast<const char*>(glGetString(GL_VERSION)),
                  reinterpret_cast<const char*>(glGetString(GL_SHADING_LANGUAGE_VERSION)));

@@ -1,6 +1,7 @@
 // Text labels: drawFont against the same quads drawn untextured from the same
 // client arrays (the limit for one glDrawElements per label), and font creation
 // against FreeType alone rendering the same glyphs.
+#include "BenchMachine.h"
 #include "overlay/QX_FTFont.h"
 #include "support/GlContext.h"
 
@@ -339,25 +340,6 @@ CreationRow benchCreation(const char* path, int size, int reps)
     return CreationRow{median(ft), median(lib), median(qx), median(glew), true};
 }
 
-std::string cpuModel()
-{
-    FILE* f = std::fopen("/proc/cpuinfo", "r");
-    if (f == nullptr)
-        return "unknown";
-    char line[512];
-    std::string model = "unknown";
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-        if (std::strncmp(line, "model name", 10) == 0) {
-            const char* colon = std::strchr(line, ':');
-            model = colon != nullptr ? colon + 2 : line;
-            model.erase(model.find_last_not_of("\n") + 1);
-            break;
-        }
-    }
-    std::fclose(f);
-    return model;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -389,7 +371,7 @@ int main(int argc, char** argv)
     if (!exist(const_cast<char*>(fallback.c_str())))
         std::fprintf(stderr, "fallback font %s missing (build target fallback_font)\n", fallback.c_str());
 
-    std::printf("cpu: %s | cores: %ld\n", cpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("cpu: %s | cores: %ld\n", qvbench::cpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 

@@ -393,7 +393,7 @@ void HeatmapScene::uploadHeatImage()
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, s, s, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, heatMapImage.get());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, s, s, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, passImage.get());
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
@@ -586,7 +586,6 @@ void HeatmapScene::initResult()
     glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(packBuffer));
     // The kept result now stands for an all-zero heat image.
     clearResult();
-    passImageValid = true;
     endPasses();
     caller.restore();
     glActiveTexture(static_cast<GLenum>(caller.activeTexture));
@@ -628,13 +627,15 @@ void HeatmapScene::drawHeatMap()
     if (m_heatmapW < 1 || m_heatmapH < 1 || !m_init_successful || !heatMapImage || heatmapTextureId == 0)
         return;
     const size_t cells = static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize);
-    uploadHeatImage();
     // The result depends on the heat image alone: the image the kept result was
-    // made from needs no passes. Otherwise it becomes the kept image (swapped,
-    // not copied) and the other buffer is the one cleared for the next updates.
-    const bool changed = !passImageValid || std::memcmp(heatMapImage.get(), passImage.get(), cells) != 0;
-    if (changed)
+    // made from needs neither upload nor passes. Otherwise it becomes the kept
+    // image (swapped, not copied) and the other buffer is the one cleared for
+    // the next updates.
+    const bool changed = std::memcmp(heatMapImage.get(), passImage.get(), cells) != 0;
+    if (changed) {
         heatMapImage.swap(passImage);
+        uploadHeatImage();
+    }
     std::memset(heatMapImage.get(), 0, cells);
 
     const PassState caller = PassState::save();

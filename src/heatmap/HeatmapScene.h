@@ -59,15 +59,16 @@ public:
     std::unique_ptr<unsigned char[]> heatMapImage;
     // Depth storage of renderFBO, kept so it can be released.
     GLuint renderDepth = 0;
-    // The heat image intermediateTex was made from (valid once it was made),
-    // and what the colouring pass gives for zero input, RGBA bytes.
+    // The heat image heatmapTextureId holds and intermediateTex was made from
+    // (all zero from initScene on), and what the colouring pass gives for zero
+    // input, RGBA bytes.
     std::unique_ptr<unsigned char[]> passImage;
-    bool passImageValid = false;
     GLubyte zeroColour[4] = {0, 0, 0, 0};
 
 private:
     void createColorTable();
     void setupFbo();
+    // Uploads passImage, the image the passes blur, into heatmapTextureId.
     void uploadHeatImage();
     // Cell index of (x, y) in a w x h space, or -1 when it lies outside.
     int cellOf(int x, int y, int w, int h) const;
