@@ -393,7 +393,7 @@ struct PlainUpload {
     }
 };
 
-// Size and BGRA texels of a texture's only level.
+// Size, internal format and RGBA texels of a texture's only level.
 struct TextureImage {
     GLint w = 0, h = 0, internalFormat = 0;
     std::vector<uint8_t> texels;
@@ -405,10 +405,7 @@ TextureImage readTexture(GLuint texture) {
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &image.w);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &image.h);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &image.internalFormat);
-    image.texels.assign(static_cast<size_t>(image.w) * image.h * 4, 0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, image.texels.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
+    image.texels = qvtest::readTexture(texture, image.w, image.h);
     return image;
 }
 

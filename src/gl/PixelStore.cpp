@@ -27,13 +27,18 @@ ScopedUnpackState::~ScopedUnpackState()
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, static_cast<GLuint>(buffer_));
 }
 
-ScopedPackState::ScopedPackState()
+ScopedPackState::ScopedPackState(GLint alignment)
 {
     glGetIntegerv(GL_PACK_ALIGNMENT, &alignment_);
     glGetIntegerv(GL_PACK_ROW_LENGTH, &rowLength_);
     glGetIntegerv(GL_PACK_SKIP_ROWS, &skipRows_);
     glGetIntegerv(GL_PACK_SKIP_PIXELS, &skipPixels_);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    if (glBindBuffer != nullptr) {
+        glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &buffer_);
+        if (buffer_ != 0)
+            glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    }
+    glPixelStorei(GL_PACK_ALIGNMENT, alignment);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glPixelStorei(GL_PACK_SKIP_ROWS, 0);
     glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
@@ -45,4 +50,6 @@ ScopedPackState::~ScopedPackState()
     glPixelStorei(GL_PACK_ROW_LENGTH, rowLength_);
     glPixelStorei(GL_PACK_SKIP_ROWS, skipRows_);
     glPixelStorei(GL_PACK_SKIP_PIXELS, skipPixels_);
+    if (buffer_ != 0)
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(buffer_));
 }

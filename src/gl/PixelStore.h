@@ -17,14 +17,15 @@ private:
     GLint alignment_ = 4, rowLength_ = 0, skipRows_ = 0, skipPixels_ = 0, buffer_ = 0;
 };
 
-// Pack (GL -> buffer): rows tightly packed, no row length or skips.
+// Pack (GL -> buffer): given row alignment, no row length or skips, and no
+// pixel-pack buffer bound, so the pointer is written as client memory.
 class ScopedPackState {
 public:
-    ScopedPackState();
+    explicit ScopedPackState(GLint alignment = 4);
     ~ScopedPackState();
     ScopedPackState(const ScopedPackState&) = delete;
     ScopedPackState& operator=(const ScopedPackState&) = delete;
 
 private:
-    GLint alignment_ = 4, rowLength_ = 0, skipRows_ = 0, skipPixels_ = 0;
+    GLint alignment_ = 4, rowLength_ = 0, skipRows_ = 0, skipPixels_ = 0, buffer_ = 0;
 };

@@ -17,18 +17,16 @@
 
 namespace {
 
-// Frames larger than this are refused before their buffers are allocated.
-constexpr int kMaxFrameSide = 16384;
 constexpr char kXvidLoaderFile[] = "libxvidloader.so";
+
+int absolute(int v) { return v < 0 ? -v : v; }
+
+} // namespace
 
 bool plausibleFrameSize(int w, int h)
 {
     return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide;
 }
-
-int absolute(int v) { return v < 0 ? -v : v; }
-
-} // namespace
 
 void videoSay(const char* format, ...)
 {

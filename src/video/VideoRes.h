@@ -14,6 +14,11 @@ constexpr int kMaxVideoPath = 1023;
 // Longest accepted loader name (bytes); "lib%s.so" of it must fit loaderdllname.
 constexpr int kMaxLoaderName = 250;
 
+// Frames larger than this on a side are refused before their buffers are allocated.
+constexpr int kMaxFrameSide = 16384;
+// True when a w x h frame may be allocated (both sides 1 .. kMaxFrameSide).
+bool plausibleFrameSize(int w, int h);
+
 // Prints a diagnostic line on standard output and flushes it.
 void videoSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -13,7 +13,6 @@
 #include <GL/glu.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -70,19 +69,8 @@ void catchUpStaging(VideoRes& clip)
 {
     if (clip.m_stagingCurrent || clip.m_mTex == 0)
         return;
-    GLint packBuffer = 0;
-    if (glBindBuffer != nullptr) {
-        glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &packBuffer);
-        if (packBuffer != 0)
-            glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    }
-    {
-        ScopedPackState pack;
-        glPixelStorei(GL_PACK_ALIGNMENT, 1); // 3-byte rows are tightly packed too
-        glGetTexImage(GL_TEXTURE_2D, 0, clip.m_bpp == 3 ? GL_BGR : GL_BGRA, GL_UNSIGNED_BYTE, clip.m_mBuff);
-    }
-    if (packBuffer != 0)
-        glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(packBuffer));
+    ScopedPackState pack(1); // 3-byte rows are tightly packed too
+    glGetTexImage(GL_TEXTURE_2D, 0, clip.m_bpp == 3 ? GL_BGR : GL_BGRA, GL_UNSIGNED_BYTE, clip.m_mBuff);
     clip.m_stagingCurrent = true;
 }
 
@@ -101,8 +89,7 @@ void reportUploadError()
     const GLenum error = glGetError();
     if (error == GL_NO_ERROR)
         return;
-    printf(" get warning %s \n", reinterpret_cast<const char*>(gluErrorString(error)));
-    fflush(stdout);
+    videoSay(" get warning %s \n", reinterpret_cast<const char*>(gluErrorString(error)));
     if (error == GL_OUT_OF_MEMORY) {
         if (TextureManager* manager = TextureManager::getInstance())
             manager->onlyUnloadTextures();
@@ -169,8 +156,7 @@ int createTextures(int w, int h, unsigned char* buffer, int bpp, void* res)
         clip.initTexture = 1;
     }
     updates(w, h, buffer, bpp, res);
-    printf(" create movie texture with size w %d h %d \n", w, h);
-    fflush(stdout);
+    videoSay(" create movie texture with size w %d h %d \n", w, h);
     return static_cast<int>(clip.m_mTex);
 }
 
@@ -180,8 +166,7 @@ VideoRes* openClip(char* path, const char* loader)
 {
     VideoRes* clip = new VideoRes();
     if (loader != nullptr) {
-        printf("loading video %s with loader %s \n", path != nullptr ? path : "(null)", loader);
-        fflush(stdout);
+        videoSay("loading video %s with loader %s \n", path != nullptr ? path : "(null)", loader);
         // open() copies the name before it edits out a "_user" marker.
         if (clip->open(path, const_cast<char*>(loader)) == 1)
             return clip;
@@ -225,14 +210,12 @@ int loadClipFrame(VideoRes& clip, int frame)
 
 void drawClip(VideoRes* clip, int x, int y, int w, int h, int c_x, int c_y, int c_w, int c_h)
 {
-    // The current colour and texture coordinates are ours to change only for the quad.
-    glPushAttrib(GL_TEXTURE_BIT | GL_COLOR_BUFFER_BIT | GL_CURRENT_BIT);
     if (clip == nullptr || clip->m_mTex == 0 || clip->width < 1 || clip->height < 1) {
-        puts(" failed with texture ");
-        fflush(stdout);
-        glPopAttrib();
+        videoSay(" failed with texture \n");
         return;
     }
+    // The current colour and texture coordinates are ours to change only for the quad.
+    glPushAttrib(GL_TEXTURE_BIT | GL_COLOR_BUFFER_BIT | GL_CURRENT_BIT);
     glEnable(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, clip->m_mTex);
     glColor3f(1.f, 1.f, 1.f);
@@ -299,8 +282,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNI
 JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong cobj)
 {
     qv::guardVoid("release", [&] {
-        puts(" delete video handler ");
-        fflush(stdout);
+        videoSay(" delete video handler \n");
         qv::releaseClip(reinterpret_cast<VideoRes*>(cobj));
     });
 }
@@ -350,8 +332,7 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_GetVideoTable
 {
     return qv::withHandle<VideoRes>("GetVideoTable", cobj, jint(-2), [&](VideoRes& clip) {
         qv::Utf8 name = qv::utf8(env, filename);
-        printf(" get file name as %s ", name ? name.get() : "(null)");
-        fflush(stdout);
+        videoSay(" get file name as %s ", name ? name.get() : "(null)");
         return static_cast<jint>(qv::clipVideoTable(clip, name.get(), false));
     });
 }
@@ -389,8 +370,7 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawFrameNo(J
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(JNIEnv*, jclass)
 {
     return qv::guard("initVideoEnvironment", jlong(0), [] {
-        printf("init video enviorment ");
-        fflush(stdout);
+        videoSay("init video enviorment ");
         return qv::toHandle(new VideoEnv());
     });
 }

@@ -63,7 +63,7 @@ int MpgLoader::OpenVideo(char* filename)
     if (ret < 0)
         return ret;
     getVideoInfo(m_loader, &w, &h, &bpp, &fps);
-    if (w <= 0 || h <= 0 || w > 16384 || h > 16384) {
+    if (!plausibleFrameSize(w, h)) {
         videoSay(" mpeg frame size %d x %d refused \n", w, h);
         return -1;
     }
