@@ -394,8 +394,8 @@ int StreamStub::sendFrame(const GLint viewport[4])
     if (readW != vw || readH != vh)
         debug_trace(" view port %d x %d fitted to the movie's %d x %d ", viewport[2], viewport[3], vw, vh);
 
-    GLint previousPack = 0, previousRead = GL_FRONT;
-    glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &previousPack);
+    // The pack state guard also gives the caller's pack buffer back.
+    GLint previousRead = GL_FRONT;
     glGetIntegerv(GL_READ_BUFFER, &previousRead);
     int result = 0;
     {
@@ -421,7 +421,6 @@ int StreamStub::sendFrame(const GLint viewport[4])
             glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
         }
     }
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(previousPack));
     glReadBuffer(static_cast<GLenum>(previousRead));
     if (result == 0 && !isEncoderAlive(0)) {
         debug_trace(" encoder has exited ");
