@@ -9,6 +9,7 @@
 #define STBI_ONLY_JPEG
 #define STBI_ONLY_BMP
 #define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC // the decoder stays private to this file
 #include <stb/stb_image.h>
 
 #include <algorithm>
