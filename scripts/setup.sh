@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the library needs and builds it (Debian 12, as root).
-# Usage: scripts/setup.sh [build-dir]
+# Usage: scripts/setup.sh [build-dir [cmake options...]]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
+shift || true
 
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     missing=()
@@ -20,5 +21,5 @@ if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
 fi
 
 export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
 cmake --build "$build" -j"$(nproc)"

@@ -4,6 +4,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
-"$here/scripts/setup.sh" "$build"
+# Warnings are errors here (CI runs this script), not in a plain setup.
+"$here/scripts/setup.sh" "$build" -DQV_WERROR=ON
 cd "$build"
 ctest -j"$(nproc)" --output-on-failure

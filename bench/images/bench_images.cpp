@@ -6,7 +6,14 @@
 #include "support/GlContext.h"
 
 #include <FreeImage.h>
-#include <stb/stb_image.h> // declarations only: the library's own copy is called
+// The library keeps its decoder private: the baseline compiles the same one,
+// with the same formats, from the same header.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_BMP
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#include <stb/stb_image.h>
 #include <sys/stat.h>
 
 #include <unistd.h>

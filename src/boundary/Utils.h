@@ -15,7 +15,8 @@ extern const char* const kDocumentOpener;
 
 // Starts `opener` on `path` in a child process that is not waited for.
 // Returns the child's pid, or -1 when the path is refused (null, empty, 200
-// bytes or more) or fork fails. A child whose exec fails ends with _exit(127).
+// bytes or more) or fork fails. The parent logs the command before the fork;
+// a child whose exec fails writes one fixed line to stderr and ends with _exit(127).
 pid_t openDocument(const char* path, const char* opener = kDocumentOpener);
 
 // Path of the regular file `name` in the library's own folder (plug-ins, the

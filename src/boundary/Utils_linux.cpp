@@ -58,11 +58,15 @@ pid_t openDocument(const char* path, const char* opener)
     openerArgs[1] = documentPath;
     openerArgs[2] = nullptr;
 
+    // Logged before the fork: the child of a threaded JVM may only do
+    // async-signal-safe work, and syslog takes locks another thread may hold.
+    debug_trace("openDocument: create process with command %s %s", openerPath, documentPath);
     const pid_t pid = fork();
     if (pid == 0) {
-        debug_trace("openDocument: create process with command %s %s", openerPath, documentPath);
         execvp(openerArgs[0], openerArgs);
-        debug_trace("opendocument failed %s \n", strerror(errno));
+        static const char failed[] = "opendocument failed: exec of the opener failed \n";
+        ssize_t ignored = write(STDERR_FILENO, failed, sizeof failed - 1);
+        (void)ignored;
         // Never return into the JVM's code in the child: that would run a second JVM.
         _exit(127);
     }

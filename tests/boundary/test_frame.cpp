@@ -104,6 +104,8 @@ TEST(DocumentOpener, RefusesBadPathsAndRunsTheOpener)
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == o.second) << o.first;
     }
+    // Logged by the parent: a child's log line would stay in the child's copy of the capture.
+    EXPECT_TRUE(qvtest::syslogContains("openDocument: create process with command /usr/bin/touch " + marker));
     struct stat st;
     EXPECT_EQ(stat(marker.c_str(), &st), 0);
     unlink(marker.c_str());

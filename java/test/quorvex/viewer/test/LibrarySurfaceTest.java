@@ -6,6 +6,7 @@ import static org.junit.Assert.assertTrue;
 import java.io.BufferedReader;
 import java.io.File;
 import java.io.InputStreamReader;
+import java.lang.invoke.MethodType;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
 import java.util.ArrayList;
@@ -44,13 +45,6 @@ public class LibrarySurfaceTest {
         return out.toString();
     }
 
-    static String descriptor(Class<?> t) {
-        if (t.isArray()) return "[" + descriptor(t.getComponentType());
-        if (!t.isPrimitive()) return "L" + t.getName().replace('.', '/') + ";";
-        return String.valueOf("ZBCSIJFDV".charAt(List.of(boolean.class, byte.class, char.class, short.class,
-                int.class, long.class, float.class, double.class, void.class).indexOf(t)));
-    }
-
     /** Short and long JNI names of every native declared in the viewer's jar. */
     static List<String[]> declaredNatives() throws Exception {
         List<String[]> natives = new ArrayList<>();
@@ -63,9 +57,10 @@ public class LibrarySurfaceTest {
                 for (Method m : Class.forName(name, false, Utils.class.getClassLoader()).getDeclaredMethods()) {
                     if (!Modifier.isNative(m.getModifiers())) continue;
                     String shortName = "Java_" + mangle(name) + "_" + mangle(m.getName());
-                    StringBuilder args = new StringBuilder();
-                    for (Class<?> p : m.getParameterTypes()) args.append(descriptor(p));
-                    natives.add(new String[] {shortName, shortName + "__" + mangle(args.toString())});
+                    String type = MethodType.methodType(m.getReturnType(), m.getParameterTypes())
+                            .toMethodDescriptorString();
+                    String args = type.substring(1, type.indexOf(')'));
+                    natives.add(new String[] {shortName, shortName + "__" + mangle(args)});
                 }
             }
         }
