@@ -87,16 +87,10 @@ TEST_F(CircleTest, BatchedAndSingleCirclesAreDiscsOrRingsOfTheirSize)
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
-TEST_F(CircleTest, SingleCirclesLeaveTheCallersStateAndModeThreeDrawsNothing)
+TEST_F(CircleTest, SingleCircleModeThreeDrawsNothing)
 {
-    glColor4f(0.25f, 0.5f, 0.75f, 1.0f);
-    for (int mode : {0, 1, 2, 3}) {
-        const GlState before = GlState::capture();
-        glClear(GL_COLOR_BUFFER_BIT);
-        circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, mode, 1.0f);
-        EXPECT_EQ(GlState::capture().changedFrom(before), "") << "mode " << mode;
-    }
-    EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), 0) << "mode 3";
+    circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 3, 1.0f);
+    EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), 0);
 }
 
 TEST_F(CircleTest, AddsWriteSlotsAndColourBytes)
@@ -271,18 +265,4 @@ TEST_F(CircleSelectionTest, PickColoursDecodeExactly)
         circles->selectNodes(c.first, c.first, 10, 10);
         EXPECT_EQ(circles->found_list, (std::vector<int>{c.second}));
     }
-}
-
-TEST_F(CircleSelectionTest, CanvasStateIsTheSameAfterASelection)
-{
-    circles->addCircleNode(100, 100, 10, 1, 0, 0);
-    circles->createVbo();
-    glViewport(3, 4, 200, 100);
-    glClearColor(0.1f, 0.2f, 0.3f, 0.4f);
-    glTranslatef(5, 6, 0);
-    const GlState before = GlState::capture();
-    circles->selectNodes(98, 98, 4, 4);
-    ASSERT_EQ(circles->found_list.size(), 1u);
-    EXPECT_EQ(GlState::capture().changedFrom(before), "");
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
