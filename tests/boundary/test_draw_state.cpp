@@ -227,3 +227,31 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
 }
 
 } // namespace
+
+// Every handle kind an export destroys gives back each GL object it made
+// (the movie export's stub is checked where the pipe is, in ExportStream).
+TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
+{
+    std::vector<uint32_t> frame(64 * 48, 0xffffffffu);
+    const std::pair<const char*, std::function<void()>> kinds[] = {
+        {"heatmap: deleteHeatmap_n", [] {
+             const jlong h = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+             ASSERT_NE(h, 0);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 9, 1, 1, 64, 64);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, h);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
+         }},
+        {"video clip: release", [&] {
+             VideoRes* clip = new VideoRes();
+             ASSERT_GT(createTextures(64, 48, reinterpret_cast<unsigned char*>(frame.data()), 4, clip), 0);
+             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(clip), 0, 0, 8, 8, 0, 0, 64, 48);
+             Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(clip));
+         }},
+    };
+    for (const auto& kind : kinds) {
+        const int before = qvtest::liveGlObjects(2048);
+        kind.second();
+        glFinish();
+        EXPECT_EQ(qvtest::liveGlObjects(2048), before) << kind.first;
+    }
+}

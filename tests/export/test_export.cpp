@@ -116,10 +116,11 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
 }
 
 // saveFrame's read-back and closeAVI from a caller state that is nowhere GL's default:
-// nothing changes (the other exports' rows are in DrawState; this one needs the pipe).
+// nothing changes and no GL object stays (the other exports are in DrawState; this one needs the pipe).
 TEST_F(ExportStream, ReadBackAndCloseLeaveTheCallersState)
 {
     qvtest::CallerState caller;
+    const int objects = qvtest::liveGlObjects();
     std::unique_ptr<StreamStub> s = stub();
     for (int call = 0; call < 4; ++call) { // arm, first frame (starts the encoder), a frame, close
         SCOPED_TRACE(call);
@@ -130,6 +131,8 @@ TEST_F(ExportStream, ReadBackAndCloseLeaveTheCallersState)
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
     EXPECT_EQ(readFile(path("movie.raw")).size(), 2u * 250 * 240 * 4);
+    s.reset(); // what closeAVI does after closing: the read-back buffer goes
+    EXPECT_EQ(qvtest::liveGlObjects(), objects);
 }
 
 TEST_F(ExportStream, StalePipePathIsUnlinkedNeverFollowed)
