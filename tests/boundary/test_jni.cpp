@@ -117,7 +117,7 @@ TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
 {
     qvtest::GlContext gl(64, 64);
     ASSERT_TRUE(gl.ok()) << gl.error();
-    jfloatArray two = env->NewFloatArray(2), four = env->NewFloatArray(4);
+    jfloatArray none = env->NewFloatArray(0), two = env->NewFloatArray(2), four = env->NewFloatArray(4);
     jintArray twoInts = env->NewIntArray(2);
     // Either array alone bad or short; a count far beyond the arrays reads only what both
     // hold (the sanitized build of this test catches any read past the copied elements).
@@ -126,6 +126,7 @@ TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
         jint nums, answer;
         const char* log;
     } cases[] = {{two, nullptr, 2, 0, "no vertices"}, {nullptr, two, 2, 0, "no vertices"},
+                 {none, none, 3, 0, "no vertices"},
                  {two, two, -5, 0, "no vertices"}, {two, two, 1000, 1, "nums 1000 exceeds the arrays, using 2"},
                  {four, two, 3, 1, "nums 3 exceeds the arrays, using 2"},
                  {two, four, 3, 1, "nums 3 exceeds the arrays, using 2"}};
