@@ -1,5 +1,6 @@
 // Heatmap scene on a real GL context: the GPU result against a CPU model of
-// the value chain, update semantics, the caller's state, and the lifecycle.
+// the value chain, update semantics, the caller's state, and a failed build
+// (the GL objects of a deleted scene are counted in DrawState).
 //
 // Tolerance: the read-back heatmap and the blended canvas must agree with the
 // CPU model within kTol = 3 levels of 255 per channel. The model rounds where
@@ -19,13 +20,7 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(JNIEnv*, jclass, jlong);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(JNIEnv*, jclass, jlong, jint, jint, jint,
-                                                                          jint, jint);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
-}
+extern "C" jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
 
 namespace {
 
@@ -234,30 +229,8 @@ TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
     glDeleteTextures(1, &colour);
 }
 
-TEST_F(HeatmapTest, ThousandScenesLeaveNoGlObjectsAndZeroHandlesDoNothing)
-{
-    scene_.reset();
-    const int before = qvtest::liveGlObjects(6000);
-    for (int i = 0; i < 1000; ++i) {
-        const jlong h = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
-        ASSERT_NE(h, 0);
-        if (i % 250 == 0) { // a few full cycles, so the frame buffers have been rendered into
-            Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 100, 5, 5, S, S);
-            Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, h);
-        }
-        Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
-    }
-    glFinish();
-    EXPECT_EQ(qvtest::liveGlObjects(6000), before);
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, 0, 1, 1, 1, 2, 2);
-    Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, 0);
-    Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, 0);
-    EXPECT_TRUE(qvtest::syslogContains("drawHeatmapBuffer_n: called with a null handle"));
-    EXPECT_TRUE(qvtest::syslogContains("deleteHeatmap_n: called with a null handle"));
-}
-
 namespace {
+
 // GLEW keeps its entry points in process-wide pointers; swapping the one for
 // glShaderSource hands the library broken source, so the driver's real
 // compiler rejects it with a real log.
