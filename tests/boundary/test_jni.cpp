@@ -2,6 +2,8 @@
 // wrappers, the export guards and the exports' handling of bad input.
 #include "boundary/Debug_Trace.h"
 #include "boundary/JniSupport.h"
+#include "gl/GLCache.h"
+#include "overlay/CircleDataSets.h"
 #include "support/EmbeddedJvm.h"
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
@@ -15,6 +17,9 @@
 
 extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv*, jclass, jlong, jstring, jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong, jstring);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv*, jclass, jfloatArray,
                                                                                jfloatArray, jint);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv*, jclass, jintArray,
@@ -137,4 +142,32 @@ TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
     }
     for (jintArray ys : {static_cast<jintArray>(nullptr), twoInts})
         EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(env, nullptr, nullptr, ys, 3), 0);
+}
+
+// Exports of a handle and a string, or of two strings: each argument alone bad.
+TEST_F(Jni, EitherArgumentAloneBadIsRefused)
+{
+    qvtest::GlContext gl(64, 64);
+    ASSERT_TRUE(gl.ok()) << gl.error();
+    CircleDataSets circles;
+    const jlong c = qv::toHandle(&circles);
+    jstring path = javaString(u"a.vs"), role = javaString(u"vert1"), empty = javaString(u"");
+    const struct {
+        jlong handle;
+        jstring file, role;
+        jlong answer;
+    } shaders[] = {{c, path, role, 1}, {0, path, role, 0}, {c, nullptr, role, 0}, {c, path, nullptr, 0},
+                   {c, empty, role, 0}, {c, path, empty, 0}};
+    for (const auto& r : shaders)
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_setShaders(env, nullptr, r.handle, r.file, r.role), r.answer);
+    EXPECT_STREQ(circles.m_vertShaderfile, "a.vs");
+
+    const jlong cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(env, nullptr);
+    ASSERT_NE(cache, 0);
+    qvtest::clearSyslog();
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, 0, javaString(u"/tmp/qv-x.png")), 0);
+    EXPECT_TRUE(qvtest::syslogContains("saveBuffer: called with a null handle"));
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, cache, nullptr), 1);
+    EXPECT_TRUE(qvtest::syslogContains("saveBuffer: no file name, nothing saved"));
+    delete reinterpret_cast<GLCache*>(cache);
 }

@@ -84,7 +84,6 @@ public:
                 out += (out.empty() ? "" : ", ") + fields_[i].first;
         return out;
     }
-    size_t size() const { return fields_.size(); }
 
 private:
     // One field of one or more single-value queries, or of one n-value query.
