@@ -120,6 +120,7 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
 TEST_F(ExportStream, ReadBackAndCloseLeaveTheCallersState)
 {
     qvtest::CallerState caller;
+    caller.apply(false); // its textures exist once bound
     const int objects = qvtest::liveGlObjects();
     std::unique_ptr<StreamStub> s = stub();
     for (int call = 0; call < 4; ++call) { // arm, first frame (starts the encoder), a frame, close

@@ -185,48 +185,25 @@ TEST_F(HeatmapTest, DrawConsumesTheUpdateAndTheNextIsFullyTransparent)
     expectModel({}); // fully transparent
 }
 
-TEST_F(HeatmapTest, PassesIgnoreAndRestoreTheCallersState)
+// A caller state nowhere GL's default (its frame buffer, program, buffers, pixel store), with
+// scissoring, culling and a depth test that would pass nothing: none may change the heatmap
+// (that the caller's state comes back is in DrawState).
+TEST_F(HeatmapTest, PassesIgnoreTheCallersState)
 {
-    // A caller frame buffer, program and hostile settings: none may change the heatmap.
-    GLuint fbo = 0, colour = 0;
-    glGenTextures(1, &colour);
-    glBindTexture(GL_TEXTURE_2D, colour);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, S, S, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    std::unique_ptr<Program> mine(Program::LoadShaderFromString(
-        "#version 120\nvoid main() { gl_Position = ftransform(); }\n",
-        "#version 120\nvoid main() { gl_FragColor = vec4(1.0); }\n"));
-    mine->use();
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE);
-    glClearColor(1, 0, 0, 1);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_NEVER);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 0, 8, 8);
-    glEnable(GL_CULL_FACE);
-    glCullFace(GL_FRONT_AND_BACK);
-    glViewport(3, 5, 100, 70);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, 7, 9, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glTranslatef(2, 3, 0);
-    glMatrixMode(GL_TEXTURE);
-    glActiveTexture(GL_TEXTURE1);
-
-    scene_->updateHeatMapValue(180, 300, 100, S, S);
-    scene_->drawHeatMap();
-    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
-    glUseProgram(0);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    {
+        qvtest::CallerState caller;
+        caller.apply();
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, 0, 8, 8);
+        glEnable(GL_CULL_FACE);
+        glCullFace(GL_FRONT_AND_BACK);
+        glDepthFunc(GL_NEVER);
+        glMatrixMode(GL_TEXTURE);
+        scene_->updateHeatMapValue(180, 300, 100, S, S);
+        scene_->drawHeatMap();
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    }
     expectModel({{300, 100, 180}}, 0); // the heatmap itself is unaffected
-    glDeleteFramebuffers(1, &fbo);
-    glDeleteTextures(1, &colour);
 }
 
 namespace {

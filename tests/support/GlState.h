@@ -170,6 +170,9 @@ public:
         glDeleteBuffers(4, buffers_);
         glDeleteTextures(3 * GlState::kUnits, &textures_[0][0]);
         glActiveTexture(GL_TEXTURE0);
+        for (GLenum p : {GL_PACK_ROW_LENGTH, GL_PACK_SKIP_ROWS, GL_PACK_SKIP_PIXELS, GL_UNPACK_ROW_LENGTH,
+                         GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS})
+            glPixelStorei(p, 0);
     }
     CallerState(const CallerState&) = delete;
     CallerState& operator=(const CallerState&) = delete;
