@@ -3,6 +3,7 @@
 #include "boundary/Debug_Trace.h"
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
+#include "gl/SavedBindings.h"
 #include "gl/TextureManager.h"
 
 GLCache::GLCache() : m_frameBuffer(0), vw(0), vh(0)
@@ -43,9 +44,11 @@ void GLCache::initBuffer(int w, int h)
     glGenBuffers(1, &m_frameBuffer);
     if (m_frameBuffer != 0)
         debug_trace(" get frame buffer");
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, m_frameBuffer);
-    glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(pw) * ph * 4, nullptr, GL_STREAM_READ);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    {
+        qv::SavedBuffers caller({GL_PIXEL_PACK_BUFFER});
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, m_frameBuffer);
+        glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(pw) * ph * 4, nullptr, GL_STREAM_READ);
+    }
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR)
         debug_trace(" failed with create frame buffer before copy gl screen %s ",
@@ -68,6 +71,8 @@ int GLCache::saveAsImage(std::string filename)
         debug_trace(" saveAsImage: no file name, nothing saved ");
         return 1;
     }
+    GLint callerRead = GL_BACK;
+    glGetIntegerv(GL_READ_BUFFER, &callerRead);
     glReadBuffer(GL_BACK);
     GLenum error = glGetError();
     if (error != GL_NO_ERROR)
@@ -88,5 +93,6 @@ int GLCache::saveAsImage(std::string filename)
         debug_trace(" saveAsImage: cannot map the read-back buffer ");
     }
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glReadBuffer(static_cast<GLenum>(callerRead));
     return 1;
 }

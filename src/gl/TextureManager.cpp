@@ -3,6 +3,7 @@
 #include "boundary/Debug_Trace.h"
 #include "gl/ImageFile.h"
 #include "gl/PixelStore.h"
+#include "gl/SavedBindings.h"
 #include "gl/glTexture.h"
 
 #include <FreeImage.h>
@@ -339,13 +340,13 @@ TexDetail* TextureManager::LoadTexture(const char* filename, bool update)
     {
         // FreeImage rows start on 4-byte boundaries.
         ScopedUnpackState unpack(4);
+        qv::SavedTexture caller(GL_TEXTURE_2D);
         glBindTexture(GL_TEXTURE_2D, entry.id);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, format, GL_UNSIGNED_BYTE, bits);
-        glBindTexture(GL_TEXTURE_2D, 0);
     }
     entry.width = width;
     entry.height = height;

@@ -3,6 +3,7 @@
 #include "boundary/Debug_Trace.h"
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
+#include "gl/SavedBindings.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -311,6 +312,8 @@ void HeatmapScene::initScene()
 {
     if (!m_init_successful)
         return;
+    const qv::SavedTextures callerTextures({GL_TEXTURE_1D, GL_TEXTURE_2D}, 2);
+    const qv::SavedFrameBuffers callerFrameBuffers;
     createColorTable();
     progress(" create color table ");
     setupFbo();
@@ -340,13 +343,17 @@ void HeatmapScene::createColorTable()
     glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_1D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     // One row: the unpack alignment does not apply.
-    glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA, 5, 0, GL_RGB, GL_UNSIGNED_BYTE, table);
+    {
+        const ScopedUnpackState unpack(1); // rows of 15 bytes
+        glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA, 5, 0, GL_RGB, GL_UNSIGNED_BYTE, table);
+    }
     glBindTexture(GL_TEXTURE_1D, 0);
 }
 
 void HeatmapScene::setupFbo()
 {
     const int s = defaultFboSize;
+    const ScopedUnpackState unpack(4); // storage without data: no caller's unpack buffer is read
     progress(" BIND fbo ");
     glGenFramebuffers(1, &renderFBO);
     glBindFramebuffer(GL_FRAMEBUFFER, renderFBO);
@@ -388,13 +395,14 @@ void HeatmapScene::setupFbo()
 void HeatmapScene::uploadHeatImage()
 {
     const int s = defaultFboSize;
+    const ScopedUnpackState unpack(1); // one byte per cell, rows back to back
+    const qv::SavedTexture caller(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, heatmapTextureId);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, s, s, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, passImage.get());
-    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 int HeatmapScene::cellOf(int x, int y, int w, int h) const
@@ -626,6 +634,7 @@ void HeatmapScene::drawHeatMap()
 {
     if (m_heatmapW < 1 || m_heatmapH < 1 || !m_init_successful || !heatMapImage || heatmapTextureId == 0)
         return;
+    const qv::SavedTextures callerTextures({GL_TEXTURE_1D, GL_TEXTURE_2D}, 2);
     const size_t cells = static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize);
     // The result depends on the heat image alone: the image the kept result was
     // made from needs neither upload nor passes. Otherwise it becomes the kept

@@ -2,6 +2,7 @@
 
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
+#include "gl/SavedBindings.h"
 
 #include "boundary/Debug_Trace.h"
 
@@ -113,7 +114,7 @@ unsigned char colourByte(float c)
 
 void uploadTable(GLuint texture, GLint internalFormat, GLenum format, GLenum type, const void* data)
 {
-    glEnable(GL_TEXTURE_2D);
+    const qv::SavedTexture caller(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, texture);
     {
         ScopedUnpackState unpack(1); // the caller's pixel-store state comes back
@@ -124,8 +125,6 @@ void uploadTable(GLuint texture, GLint internalFormat, GLenum format, GLenum typ
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
 }
 
 // Fails loudly (throws) when a uniform the drawing relies on is missing.
@@ -142,11 +141,17 @@ void initUniforms(Program& program, int width, int height, float urx, float ury)
 
 void makeColourTarget(GLuint& frameBuffer, GLuint& texture, GLuint& depth, GLint internalFormat, int w, int h)
 {
+    const qv::SavedTexture callerTexture(GL_TEXTURE_2D);
+    GLint callerDepth = 0;
+    glGetIntegerv(GL_RENDERBUFFER_BINDING, &callerDepth);
     glGenFramebuffers(1, &frameBuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, frameBuffer);
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, w, h, 0, GL_RGB, GL_FLOAT, nullptr);
+    {
+        ScopedUnpackState unpack(4); // no data: a caller's unpack buffer must not be read
+        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, w, h, 0, GL_RGB, GL_FLOAT, nullptr);
+    }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -156,8 +161,7 @@ void makeColourTarget(GLuint& frameBuffer, GLuint& texture, GLuint& depth, GLint
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
     glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    glBindTexture(GL_TEXTURE_2D, 0);
-    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glBindRenderbuffer(GL_RENDERBUFFER, static_cast<GLuint>(callerDepth));
 }
 
 // The caller's state that a selection changes, put back when it ends.
@@ -167,7 +171,6 @@ struct SavedCanvasState {
     GLfloat modelview[16];
     GLint matrixMode;
     GLfloat clearColour[4];
-    GLint drawFrameBuffer, readFrameBuffer;
     GLint readBuffer;
     GLint activeTexture;
     GLint program;
@@ -180,8 +183,6 @@ struct SavedCanvasState {
         glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
         glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
         glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
-        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawFrameBuffer);
-        glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &readFrameBuffer);
         glGetIntegerv(GL_READ_BUFFER, &readBuffer);
         glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
         glGetIntegerv(GL_CURRENT_PROGRAM, &program);
@@ -189,8 +190,6 @@ struct SavedCanvasState {
     }
     ~SavedCanvasState()
     {
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(drawFrameBuffer));
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(readFrameBuffer));
         glReadBuffer(static_cast<GLenum>(readBuffer));
         glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
         glMatrixMode(GL_PROJECTION);
@@ -261,12 +260,13 @@ CircleDataSets::CircleDataSets(int w, int h) : rx(w), ry(h)
         fflush(stdout);
     }
 
-    if (version > 2) {
-        makeColourTarget(m_frameBuffer2, m_renderTexture2, m_renderDepth2, GL_RGB32F, 2, 2);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    }
     totalNodes = 0;
     updateRatiox = updateRatioy = 1.0f;
+    const qv::SavedBuffers callerBuffers({GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER});
+    if (version > 2) {
+        const qv::SavedFrameBuffers callerFrameBuffers;
+        makeColourTarget(m_frameBuffer2, m_renderTexture2, m_renderDepth2, GL_RGB32F, 2, 2);
+    }
     init();
 }
 
@@ -424,6 +424,7 @@ void CircleDataSets::createVbo(const CircleShaderSources& sources)
 {
     if (version <= 2)
         return;
+    const qv::SavedProgram caller;
     releasePrograms();
     programFailed = false;
     try {
@@ -473,6 +474,9 @@ void CircleDataSets::renderVbo(int mode)
     }
     if (!programsReady || totalNodes < 1)
         return;
+    const qv::SavedProgram callerProgram;
+    const qv::SavedTextures callerTextures({GL_TEXTURE_2D}, 3);
+    const qv::SavedBuffers callerBuffers({GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER});
     Program* program = mode == 2 ? m_shader_tri : m_shader;
     program->use();
     program->setUniform("vtxtex", 0);
@@ -527,6 +531,7 @@ void CircleDataSets::postRenderVbo(GLuint lookupTex)
 void CircleDataSets::drawSingleCircle(float x, float y, float sx, float sy, float r, float g, float b, int mode,
                                       float ls)
 {
+    const qv::SavedBuffers caller({GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER});
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glPushMatrix();
     glPushAttrib(GL_CURRENT_BIT);
@@ -658,7 +663,7 @@ void CircleDataSets::setUpPass(GLuint frameBuffer, int x, int y, int w, int h)
 bool CircleDataSets::readPass(std::vector<float>& readBack, int rw, int rh, std::vector<int>& found)
 {
     glReadBuffer(GL_COLOR_ATTACHMENT0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    const ScopedPackState pack(4);
     glReadPixels(0, 0, rw, rh, GL_RGB, GL_FLOAT, readBack.data());
     std::set<int> slots;
     for (int i = 0; i < rh; ++i) {
@@ -720,6 +725,9 @@ void CircleDataSets::selectNodes(int x, int y, int length, int height)
         return;
     }
     const SavedCanvasState saved;
+    const qv::SavedFrameBuffers frameBuffers; // restored before the read buffer, which belongs to them
+    const qv::SavedTextures textures({GL_TEXTURE_2D}, 3);
+    const qv::SavedBuffers buffers({GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER});
     pick_x = x;
     pick_y = y;
     pick_w = getPower2(length);

@@ -3,6 +3,7 @@
 #include "boundary/Debug_Trace.h"
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
+#include "gl/SavedBindings.h"
 
 #include <texture-font.h>
 
@@ -205,6 +206,7 @@ int QX_FTFont::init()
     texture_font_load_glyphs(font, kPreloaded);
 
     GLuint texture = 0;
+    const qv::SavedTexture caller(GL_TEXTURE_2D);
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);

@@ -2,6 +2,8 @@
 // wrappers, the export guards and the exports' handling of bad input.
 #include "boundary/Debug_Trace.h"
 #include "boundary/JniSupport.h"
+#include "gl/GLCache.h"
+#include "overlay/CircleDataSets.h"
 #include "support/EmbeddedJvm.h"
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
@@ -15,6 +17,9 @@
 
 extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv*, jclass, jlong, jstring, jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong, jstring);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv*, jclass, jfloatArray,
                                                                                jfloatArray, jint);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv*, jclass, jintArray,
@@ -101,23 +106,68 @@ TEST_F(Jni, GuardsTurnExceptionsAndNullHandlesIntoFailureValues)
     EXPECT_EQ(qv::withHandle<Object>("handle", qv::toHandle(&o), 0, [](Object& x) { return x.value; }), 7);
 }
 
+// The hash is tested here only, on Java strings: their UTF-8 bytes count as
+// negative ("é" is C3 A9: -61, -87) and the top bit of the sum is cleared.
 TEST_F(Jni, HashOfAJavaStringCountsItsBytesAsNegative)
 {
-    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(u"ab")), 6363201);
-    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(u"\u00e9")), 9223372036850774182LL);
+    const std::pair<std::u16string, jlong> hashes[] = {
+        {u"", 0}, {u"a", 97}, {u"ab", 6363201}, {u"\u00e9", 9223372036850774182LL}};
+    for (const auto& h : hashes)
+        EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(h.first)), h.second);
+    EXPECT_GE(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, javaString(std::u16string(200, u'z'))), 0);
+    EXPECT_EQ(Java_quorvex_viewer_Utils_getHashValue(env, nullptr, nullptr), 0);
 }
 
 TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
 {
     qvtest::GlContext gl(64, 64);
     ASSERT_TRUE(gl.ok()) << gl.error();
-    jfloatArray two = env->NewFloatArray(2);
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, nullptr, 2), 0);
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, two, -5), 0);
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(env, nullptr, nullptr, nullptr, 3), 0);
-    EXPECT_TRUE(qvtest::syslogContains("no vertices"));
-    // A count far beyond the arrays reads only what they hold (the sanitized
-    // build of this test catches any read past the copied elements).
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, two, two, 1000), 1);
-    EXPECT_TRUE(qvtest::syslogContains("nums 1000 exceeds the arrays, using 2"));
+    jfloatArray none = env->NewFloatArray(0), two = env->NewFloatArray(2), four = env->NewFloatArray(4);
+    jintArray twoInts = env->NewIntArray(2);
+    // Either array alone bad or short; a count far beyond the arrays reads only what both
+    // hold (the sanitized build of this test catches any read past the copied elements).
+    const struct {
+        jfloatArray xs, ys;
+        jint nums, answer;
+        const char* log;
+    } cases[] = {{two, nullptr, 2, 0, "no vertices"}, {nullptr, two, 2, 0, "no vertices"},
+                 {none, none, 3, 0, "no vertices"},
+                 {two, two, -5, 0, "no vertices"}, {two, two, 1000, 1, "nums 1000 exceeds the arrays, using 2"},
+                 {four, two, 3, 1, "nums 3 exceeds the arrays, using 2"},
+                 {two, four, 3, 1, "nums 3 exceeds the arrays, using 2"}};
+    for (const auto& c : cases) {
+        qvtest::clearSyslog();
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, c.xs, c.ys, c.nums), c.answer);
+        EXPECT_TRUE(qvtest::syslogContains(c.log)) << c.log;
+    }
+    for (jintArray ys : {static_cast<jintArray>(nullptr), twoInts})
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(env, nullptr, nullptr, ys, 3), 0);
+}
+
+// Exports of a handle and a string, or of two strings: each argument alone bad.
+TEST_F(Jni, EitherArgumentAloneBadIsRefused)
+{
+    qvtest::GlContext gl(64, 64);
+    ASSERT_TRUE(gl.ok()) << gl.error();
+    CircleDataSets circles;
+    const jlong c = qv::toHandle(&circles);
+    jstring path = javaString(u"a.vs"), role = javaString(u"vert1"), empty = javaString(u"");
+    const struct {
+        jlong handle;
+        jstring file, role;
+        jlong answer;
+    } shaders[] = {{c, path, role, 1}, {0, path, role, 0}, {c, nullptr, role, 0}, {c, path, nullptr, 0},
+                   {c, empty, role, 0}, {c, path, empty, 0}};
+    for (const auto& r : shaders)
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_setShaders(env, nullptr, r.handle, r.file, r.role), r.answer);
+    EXPECT_STREQ(circles.m_vertShaderfile, "a.vs");
+
+    const jlong cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(env, nullptr);
+    ASSERT_NE(cache, 0);
+    qvtest::clearSyslog();
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, 0, javaString(u"/tmp/qv-x.png")), 0);
+    EXPECT_TRUE(qvtest::syslogContains("saveBuffer: called with a null handle"));
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, cache, nullptr), 1);
+    EXPECT_TRUE(qvtest::syslogContains("saveBuffer: no file name, nothing saved"));
+    delete reinterpret_cast<GLCache*>(cache);
 }

@@ -4,6 +4,7 @@
 // Read-back is compared exactly: the pbuffer holds exactly what was cleared.
 #include "export/StreamStub.h"
 #include "support/GlContext.h"
+#include "support/GlState.h"
 #include "support/Process.h"
 #include "support/SyslogCapture.h"
 
@@ -112,6 +113,27 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
     }
     EXPECT_TRUE(qvtest::syslogContains(" send to pipe 2400000 "));
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+// saveFrame's read-back and closeAVI from a caller state that is nowhere GL's default:
+// nothing changes and no GL object stays (the other exports are in DrawState; this one needs the pipe).
+TEST_F(ExportStream, ReadBackAndCloseLeaveTheCallersState)
+{
+    qvtest::CallerState caller;
+    caller.apply(false); // its textures exist once bound
+    const int objects = qvtest::liveGlObjects();
+    std::unique_ptr<StreamStub> s = stub();
+    for (int call = 0; call < 4; ++call) { // arm, first frame (starts the encoder), a frame, close
+        SCOPED_TRACE(call);
+        caller.apply(false);
+        const qvtest::GlState before = qvtest::GlState::capture();
+        EXPECT_EQ(call < 3 ? s->streamBuffer(nullptr, 250, 240, 3) : s->streamBuffer(nullptr, 0, 0, 0), 0);
+        EXPECT_EQ(qvtest::GlState::capture().changedFrom(before), "");
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    }
+    EXPECT_EQ(readFile(path("movie.raw")).size(), 2u * 250 * 240 * 4);
+    s.reset(); // what closeAVI does after closing: the read-back buffer goes
+    EXPECT_EQ(qvtest::liveGlObjects(), objects);
 }
 
 TEST_F(ExportStream, StalePipePathIsUnlinkedNeverFollowed)

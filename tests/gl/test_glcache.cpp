@@ -98,7 +98,6 @@ TEST_F(GLCacheTest, BufferIsRemadeOnlyWhenBothSidesChange)
 TEST_F(GLCacheTest, NamesThatCannotBeSavedSaveNothing)
 {
     GLCache cache;
-    EXPECT_EQ(cache.getTexture(), 0);
     ASSERT_EQ(mkfifo(path("pipe.png").c_str(), 0600), 0); // must not block on the FIFO
     ASSERT_EQ(mkdir(path("dir.png").c_str(), 0700), 0);
     for (const std::string& name : {std::string(), path("noextension"), path("pipe.png"), path("dir.png"),

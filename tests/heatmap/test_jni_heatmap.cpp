@@ -1,39 +1,60 @@
-// The record-buffer export against a real Java VM: what it reads of a direct
-// buffer is bounded by the buffer, and bad buffers are refused with a log line.
+// The record-buffer export against a real Java VM and a real scene: what it
+// reads of a direct buffer is bounded by the buffer (the records live on the
+// heap, so the sanitized build catches a read past them), and a bad handle or a
+// bad buffer, each alone, is refused with a log line.
+#include "heatmap/HeatmapScene.h"
 #include "support/EmbeddedJvm.h"
+#include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
 #include <gtest/gtest.h>
 #include <jni.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 
-extern "C" JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
+extern "C" {
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
     JNIEnv*, jclass, jlong, jobject, jint, jint, jint);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
+}
 
 TEST(JniHeatmap, SizeIsClampedToTheDirectBufferAndOtherBuffersAreRefused)
 {
     JNIEnv* env = qvtest::jvmEnv();
-    int32_t records[20] = {7, 9, 1};
-    jobject buffer = env->NewDirectByteBuffer(records, sizeof records); // two records of 40 bytes
+    qvtest::GlContext gl(64, 64);
+    ASSERT_TRUE(gl.ok()) << gl.error();
+    const jlong scene = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+    ASSERT_NE(scene, 0);
+    const HeatmapScene& hs = *reinterpret_cast<HeatmapScene*>(scene);
+    std::unique_ptr<int32_t[]> records(new int32_t[20]()); // two records of 40 bytes: (7, 9) = 1, (8, 9) = 2
+    records[0] = 7, records[1] = 9, records[2] = 1, records[10] = 8, records[11] = 9, records[12] = 2;
+    jobject buffer = env->NewDirectByteBuffer(records.get(), 20 * sizeof(int32_t));
     jstring notABuffer = env->NewStringUTF("records");
     const struct {
+        jlong handle;
         jobject buffer;
-        jint size;
+        jint size, answer, cells; // cells: records stored in the heat image
         const char* log;
-    } cases[] = {{buffer, 1000, "size 1000 exceeds the buffer's 2 records"}, {buffer, -3, "negative size -3 taken as 0"},
-                 {buffer, 2, "updateHeatmapBuffer_n: called with a null handle"},
-                 {notABuffer, 1, "updateHeatmapBuffer_n: not a direct buffer"},
-                 {nullptr, 1, "updateHeatmapBuffer_n: not a direct buffer"}};
+    } cases[] = {{scene, buffer, 1000, 1, 2, "size 1000 exceeds the buffer's 2 records"},
+                 {scene, buffer, -3, 1, 0, "negative size -3 taken as 0"},
+                 {0, buffer, 2, 0, 0, "updateHeatmapBuffer_n: called with a null handle"},
+                 {scene, notABuffer, 1, 0, 0, "updateHeatmapBuffer_n: not a direct buffer"},
+                 {scene, nullptr, 1, 0, 0, "updateHeatmapBuffer_n: not a direct buffer"}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.log);
         qvtest::clearSyslog();
-        // Handle 0: the size is checked before the handle, and 0 is the answer.
-        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(env, nullptr, 0, c.buffer, 512,
-                                                                                       512, c.size), 0);
-        EXPECT_TRUE(qvtest::syslogContains(c.log)) << c.log;
+        std::fill(hs.heatMapImage.get(), hs.heatMapImage.get() + 512 * 512, 0);
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(env, nullptr, c.handle, c.buffer,
+                                                                                       512, 512, c.size), c.answer);
+        EXPECT_TRUE(qvtest::syslogContains(c.log));
         EXPECT_EQ(qvtest::syslogContains("exceeds"), c.size == 1000);
+        EXPECT_EQ((hs.heatMapImage[9 * 512 + 7] == 1) + (hs.heatMapImage[9 * 512 + 8] == 2), c.cells);
         EXPECT_FALSE(env->ExceptionCheck());
     }
+    Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, scene);
     env->DeleteLocalRef(buffer);
     env->DeleteLocalRef(notABuffer);
 }

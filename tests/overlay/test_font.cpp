@@ -56,106 +56,73 @@ void project(double unitsPerPixel, bool yDown, float modelviewY = 1)
 
 class FontTest : public GlTest {};
 
-TEST_F(FontTest, EachGlyphIsAQuadOfItsBoxAndAtlasCorners)
-{
-    auto font = dejaVu(40);
-    const texture_glyph_t* g = glyphOf(*font, L'I');
-    ASSERT_NE(g, nullptr);
-    const float pen = layout(*font, L"I", 100.6f, 50.7f);
-    const int x0 = static_cast<int>(100.6f + g->offset_x), x1 = x0 + static_cast<int>(g->width);
-    const int y0 = 50, y1 = y0 + static_cast<int>(g->height); // the box grows towards +y on the canvas
-    EXPECT_EQ(font->vertArray, (std::vector<float>{float(x0), float(y1), 0, float(x0), float(y0), 0, float(x1),
-                                                   float(y0), 0, float(x1), float(y1), 0}));
-    EXPECT_EQ(font->textArray, (std::vector<float>{g->s0, g->t0, g->s0, g->t1, g->s1, g->t1, g->s1, g->t0}));
-    EXPECT_FLOAT_EQ(pen, 100.6f + g->advance_x);
-
-    layout(*font, L"Label 12"); // every layout starts from empty arrays
-    const size_t n = 8;
-    EXPECT_EQ(font->vertArray.size(), 3 * 4 * n);
-    EXPECT_EQ(font->textArray.size(), 2 * 4 * n);
-    EXPECT_EQ(std::vector<unsigned>(font->indexArray.begin() + 6, font->indexArray.begin() + 12),
-              (std::vector<unsigned>{4, 5, 6, 4, 6, 7}));
-    // Colour is the caller's rgb with full opacity, whatever alpha was passed.
-    EXPECT_EQ(std::vector<float>(font->colorArray.end() - 4, font->colorArray.end()), (std::vector<float>{1, 1, 1, 1}));
-}
-
-TEST_F(FontTest, ProjectionScalesTheBoxAndModelViewFlipSetsItsSign)
-{
-    auto font = dejaVu(30);
-    const texture_glyph_t* g = glyphOf(*font, L'H');
-    ASSERT_NE(g, nullptr);
-    const float h = static_cast<float>(g->height);
-    const struct {
-        double unitsPerPixel;
-        bool yDown;
-        float flip, height;
-    } cases[] = {{1, true, 1, h}, {1, false, 1, h}, {1, false, -1, -h}, {2, true, 1, 2 * h}};
-    for (const auto& c : cases) {
-        project(c.unitsPerPixel, c.yDown, c.flip);
-        const float pen = layout(*font, L"H", 10, 100);
-        EXPECT_FLOAT_EQ(font->vertArray[1] - 100, c.height) << c.unitsPerPixel << " " << c.yDown << " " << c.flip;
-        EXPECT_FLOAT_EQ(font->vertArray[4], 100); // offset_y is not applied
-        EXPECT_FLOAT_EQ(font->vertArray[6] - font->vertArray[0], float(int(g->width * c.unitsPerPixel)));
-        EXPECT_FLOAT_EQ(pen - 10, g->advance_x * float(c.unitsPerPixel));
-    }
-}
-
-// DejaVu Sans at 27 px kerns "AV" by -1.73 px: the pen moves back one whole
-// pixel, not two, when the projection shows two units per pixel.
-TEST_F(FontTest, KerningMovesThePenByWholeUnscaledPixels)
+// Layout cases in one table, DejaVu Sans at 27 px. Each row lays out `text` at pen (x, y)
+// under a projection of `upp` units per pixel (y down or up, model-view y scale `flip`) and
+// checks quad `probe` against its glyph's metrics: x0 = pen + offset_x (scaled), the box
+// width and height scaled (the height's sign follows the model-view, offset_y not applied),
+// its atlas corners and indices; and the pen after it. `pen` is where the probe's glyph
+// starts: after "A", kerning moves the pen by whole unscaled pixels (-1.73 px -> -1);
+// a character without a glyph is skipped without advance.
+TEST_F(FontTest, LayoutCasesInOneTable)
 {
     auto font = dejaVu(27);
-    const texture_glyph_t* a = glyphOf(*font, L'A');
-    ASSERT_TRUE(a != nullptr && glyphOf(*font, L'V') != nullptr);
     ASSERT_NEAR(texture_glyph_get_kerning(glyphOf(*font, L'V'), L'A'), -1.75f, 0.25f);
-    for (double unitsPerPixel : {1.0, 2.0, 0.5}) {
-        project(unitsPerPixel, true);
-        layout(*font, L"AV", 20.25f, 0);
-        ASSERT_EQ(font->vertArray.size(), 24u);
-        const float kernedX0 = font->vertArray[12];
-        // The same V laid out alone with the pen where A left it, without kerning.
-        layout(*font, L"V", 20.25f + a->advance_x * static_cast<float>(unitsPerPixel), 0);
-        EXPECT_FLOAT_EQ(kernedX0 - font->vertArray[0], -1.0f) << "at " << unitsPerPixel << " units per pixel";
+    const float advanceA = glyphOf(*font, L'A')->advance_x;
+    const auto at = [](float x, double, float) { return x; };
+    const auto afterA = [](float x, double upp, float adv) { return x + adv * float(upp) - 1; };
+    const struct {
+        const wchar_t* text;
+        float x, y;
+        double upp;
+        bool yDown;
+        float flip;
+        size_t quads, probe;
+        float (*pen)(float, double, float); // null: the pen is not checked
+    } rows[] = {
+        {L"I", 100.6f, 50.7f, 1, true, 1, 1, 0, at},     {L"Label 12", 0, 0, 1, true, 1, 8, 1, nullptr},
+        {L"H", 10, 100, 1, false, 1, 1, 0, at},          {L"H", 10, 100, 1, false, -1, 1, 0, at},
+        {L"H", 10, 100, 2, true, 1, 1, 0, at},           {L"AV", 20.25f, 0, 1, true, 1, 2, 1, afterA},
+        {L"AV", 20.25f, 0, 2, true, 1, 2, 1, afterA},    {L"AV", 20.25f, 0, 0.5, true, 1, 2, 1, afterA},
+        {L"I\u4e2d", 0, 0, 1, true, 1, 1, 0, at},        {L"\u4e2dI", 3, 0, 1, true, 1, 1, 0, at},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::wstring(r.text).size() << " characters at " << r.upp << " units per pixel, y "
+                                        << (r.yDown ? "down" : "up") << ", flip " << r.flip);
+        project(r.upp, r.yDown, r.flip);
+        const float penEnd = layout(*font, r.text, r.x, r.y);
+        ASSERT_EQ(font->vertArray.size(), 12 * r.quads);
+        EXPECT_EQ(font->textArray.size(), 8 * r.quads);
+        EXPECT_EQ(std::vector<float>(font->colorArray.end() - 4, font->colorArray.end()), (std::vector<float>{1, 1, 1, 1}));
+        const unsigned k = unsigned(4 * r.probe);
+        EXPECT_EQ(std::vector<unsigned>(font->indexArray.begin() + 6 * r.probe, font->indexArray.begin() + 6 * r.probe + 6),
+                  (std::vector<unsigned>{k, k + 1, k + 2, k, k + 2, k + 3}));
+        if (r.pen == nullptr)
+            continue;
+        const std::wstring text(r.text);
+        const texture_glyph_t* g = glyphOf(*font, text.back() == 0x4e2d ? text.front() : text.back()); // the probe's
+        const float pen = r.pen(r.x, r.upp, advanceA), upp = float(r.upp);
+        const float* v = font->vertArray.data() + 3 * k;
+        const float x0 = float(int(pen + g->offset_x * upp)), y0 = float(int(r.y));
+        EXPECT_EQ(std::vector<float>(v, v + 12), (std::vector<float>{x0, float(int(y0 + g->height * upp * r.flip)), 0, x0, y0, 0,
+                                                                      float(int(x0 + g->width * upp)), y0, 0, float(int(x0 + g->width * upp)),
+                                                                      float(int(y0 + g->height * upp * r.flip)), 0}));
+        const float* t = font->textArray.data() + 2 * k;
+        EXPECT_EQ(std::vector<float>(t, t + 8), (std::vector<float>{g->s0, g->t0, g->s0, g->t1, g->s1, g->t1, g->s1, g->t0}));
+        EXPECT_FLOAT_EQ(penEnd, pen + g->advance_x * upp);
     }
-}
-
-TEST_F(FontTest, MissingGlyphIsSkippedWithoutAdvance)
-{
-    auto font = dejaVu(20);
-    const float alone = layout(*font, L"I");
-    EXPECT_FLOAT_EQ(layout(*font, L"I\u4e2d"), alone);
-    EXPECT_EQ(font->vertArray.size(), 12u);
-    layout(*font, L"\u4e2dI");
-    EXPECT_EQ(font->indexArray, (std::vector<unsigned>{0, 1, 2, 0, 2, 3}));
-    EXPECT_FLOAT_EQ(font->vertArray[0], static_cast<float>(glyphOf(*font, L'I')->offset_x));
     glViewport(0, 0, 0, 0); // a degenerate viewport lays out without overflow
     layout(*font, L"AB", 1, 1);
     EXPECT_EQ(font->vertArray.size(), 24u);
 }
 
-TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColourAndTouchOnlyTheLegacyState)
+TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
 {
     auto font = dejaVu(40);
-    // A caller's vertex buffer, depth test and pixel store: the draw leaves depth testing off,
-    // its blend function and 2D texturing on, and everything else as it was.
-    GLuint vbo = 0;
-    glGenBuffers(1, &vbo);
-    glBindBuffer(GL_ARRAY_BUFFER, vbo);
-    glBufferData(GL_ARRAY_BUFFER, 64, nullptr, GL_STATIC_DRAW);
-    glEnable(GL_DEPTH_TEST);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 3);
-    GlState before = GlState::capture();
-    font->drawFont(10, 10, const_cast<char*>(""), 0, 1, 0, 0);
-    font->drawFont(10, 10, nullptr, 0, 1, 0, 0);
-    EXPECT_EQ(GlState::capture().changedFrom(before), "");
     // "I" is uploaded with the first atlas, é, Ж and ß on demand afterwards.
     const std::pair<const char*, wchar_t> samples[] = {{"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}};
     for (const auto& s : samples) {
         glClear(GL_COLOR_BUFFER_BIT);
         font->drawFont(100, 120, const_cast<char*>(s.first), 0, 1.0f, 0.5f, 0.0f);
-        EXPECT_EQ(GlState::capture().changedFrom(before), "blend src, depth test, texture 2d on");
-        glEnable(GL_DEPTH_TEST);
         const texture_glyph_t* g = glyphOf(*font, s.second);
         ASSERT_NE(g, nullptr);
         const int x0 = 100 + g->offset_x, x1 = x0 + static_cast<int>(g->width);
@@ -180,16 +147,10 @@ TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColourAndTouchOnlyTheLegacySt
     EXPECT_FALSE(glIsTexture(texture));
     EXPECT_TRUE(font->m_font == nullptr && font->m_fontTexture == 0u);
     glClear(GL_COLOR_BUFFER_BIT);
-    before = GlState::capture();
     font->drawFont(50, 50, const_cast<char*>("II"), 0, 1, 0, 0);
-    EXPECT_EQ(GlState::capture().changedFrom(before), "");
     EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), 0);
     font->setFontSize(30); // stays unloaded
     EXPECT_TRUE(font->fontsize == 20 && font->m_font == nullptr);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glDeleteBuffers(1, &vbo);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 

