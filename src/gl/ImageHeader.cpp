@@ -209,7 +209,7 @@ const char* readTiff(FILE* file, ImageHeader& h)
     if (ifd > 0x7FFFFFF0u || !readAt(file, static_cast<long>(ifd), n, 2))
         return "TIFF without a directory";
     const uint32_t entries = u16(n);
-    uint32_t samples = 1, bits = 1;
+    uint32_t samples = 1, bits = 1, seen = 0;
     h.compression = 1;
     for (uint32_t i = 0; i < entries; ++i) {
         unsigned char e[12];
@@ -224,8 +224,13 @@ const char* readTiff(FILE* file, ImageHeader& h)
                 return "TIFF cut short";
             value = u16(v);
         }
-        if (type != 3 && type != 4 && (tag == 256 || tag == 257 || tag == 258 || tag == 259 || tag == 277))
+        const bool sizeTag = tag == 256 || tag == 257 || tag == 258 || tag == 259 || tag == 277;
+        // libtiff keeps the first of repeated tags; a repeat is refused so the
+        // size read here is surely the one decoded.
+        if (sizeTag && ((type != 3 && type != 4) || (count != 1 && tag != 258) || (seen & (1u << (tag - 256)))))
             return "TIFF with an invalid directory";
+        if (sizeTag)
+            seen |= 1u << (tag - 256);
         switch (tag) {
         case 256: h.width = value; break;
         case 257: h.height = value; break;

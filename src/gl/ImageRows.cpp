@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 
 namespace qv {
@@ -48,7 +49,8 @@ void pngError(png_structp png, png_const_charp message)
 
 void pngWarning(png_structp, png_const_charp) {}
 
-bool pngRows(png_structp png, png_infop info, FILE* file, const ImageHeader& header, RgbaRowSink& sink)
+bool pngRows(png_structp png, png_infop info, FILE* file, const ImageHeader& header, RgbaRowSink& sink,
+             unsigned char** whole)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -58,17 +60,35 @@ bool pngRows(png_structp png, png_infop info, FILE* file, const ImageHeader& hea
     png_read_info(png, info);
     if (png_get_image_width(png, info) != header.width || png_get_image_height(png, info) != header.height)
         png_error(png, "size differs from the header read");
-    if (png_get_interlace_type(png, info) != PNG_INTERLACE_NONE)
-        png_error(png, "interlaced PNG needs the whole image: not streamed");
     // 8-bit RGBA whatever the file holds: palettes and low depths expanded,
     // transparency to alpha, 16 bits cut to the high byte, grey to RGB.
     png_set_expand(png);
     png_set_strip_16(png);
     png_set_gray_to_rgb(png);
     png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    const bool interlaced = png_set_interlace_handling(png) > 1;
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != png_size_t(header.width) * 4)
+    const png_size_t rowBytes = png_size_t(header.width) * 4;
+    if (png_get_rowbytes(png, info) != rowBytes)
         png_error(png, "unexpected row size after expansion");
+    if (interlaced) {
+        // Adam7 passes revisit every row: the image is held whole, so only
+        // within the single-texture pixel limit.
+        if (uint64_t(header.width) * header.height > kMaxStimulusPixels)
+            png_error(png, "interlaced PNG too large to hold whole");
+        *whole = static_cast<unsigned char*>(malloc(rowBytes * header.height));
+        if (*whole == nullptr)
+            png_error(png, "no memory for an interlaced PNG");
+        for (int pass = png_set_interlace_handling(png); pass > 0; --pass)
+            for (uint32_t y = 0; y < header.height; ++y)
+                png_read_row(png, *whole + rowBytes * y, nullptr);
+        for (uint32_t y = 0; y < header.height; ++y) {
+            memcpy(sink.row(y), *whole + rowBytes * y, rowBytes);
+            if (!sink.rowDone(y))
+                png_error(png, "rows not taken");
+        }
+        return true;
+    }
     for (uint32_t y = 0; y < header.height; ++y) {
         png_read_row(png, sink.row(y), nullptr);
         if (!sink.rowDone(y))
@@ -83,8 +103,10 @@ const char* decodePng(FILE* file, const ImageHeader& header, RgbaRowSink& sink)
     failure.message[0] = '\0';
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, pngError, pngWarning);
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    const bool ok = info != nullptr && pngRows(png, info, file, header, sink);
+    unsigned char* whole = nullptr; // an interlaced image, held whole
+    const bool ok = info != nullptr && pngRows(png, info, file, header, sink, &whole);
     png_destroy_read_struct(png != nullptr ? &png : nullptr, info != nullptr ? &info : nullptr, nullptr);
+    free(whole);
     if (ok)
         return nullptr;
     return keepFailure(failure.message[0] != '\0' ? failure.message : "cannot start libpng");

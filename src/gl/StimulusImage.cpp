@@ -3,13 +3,22 @@
 #include "boundary/Debug_Trace.h"
 #include "gl/ImageHeader.h"
 
+#include <cstring>
+
 namespace qv {
 
 namespace {
 
+// Past the end of the file, reads give zero bytes as well as a short count:
+// FreeImage's GIF loader ignores the count, and where a seek past the end
+// also fails (a stream, a memory file) it loops for ever on a stale
+// sub-block length; a zero length ends it.
 unsigned DLL_CALLCONV ioRead(void* buffer, unsigned size, unsigned count, fi_handle handle)
 {
-    return static_cast<unsigned>(fread(buffer, size, count, static_cast<FILE*>(handle)));
+    const size_t got = fread(buffer, size, count, static_cast<FILE*>(handle));
+    if (got < count)
+        memset(static_cast<char*>(buffer) + got * size, 0, (static_cast<size_t>(count) - got) * size);
+    return static_cast<unsigned>(got);
 }
 unsigned DLL_CALLCONV ioWrite(void*, unsigned, unsigned, fi_handle) { return 0; }
 int DLL_CALLCONV ioSeek(fi_handle handle, long offset, int origin)

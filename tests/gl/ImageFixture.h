@@ -84,9 +84,10 @@ inline bool writeHugeBmp(const std::string& path, int32_t side)
     return f.good();
 }
 
-// Writes a w x h PNG or JPEG (by the extension) row by row, so a tall page
-// never sits whole in the test's memory. The colour of a row is that of x 0.
-inline bool writeTallImage(const std::string& path, int w, int h, const PixelFn& px)
+// Writes a w x h PNG (Adam7-interlaced when asked) or JPEG, by the extension,
+// row by row, so a tall page never sits whole in the test's memory. The
+// colour of a row is that of x 0.
+inline bool writeTallImage(const std::string& path, int w, int h, const PixelFn& px, bool adam7 = false)
 {
     FILE* f = fopen(path.c_str(), "wb");
     if (f == nullptr)
@@ -106,12 +107,14 @@ inline bool writeTallImage(const std::string& path, int w, int h, const PixelFn&
         png_infop info = png_create_info_struct(png);
         if (setjmp(png_jmpbuf(png)) == 0) {
             png_init_io(png, f);
-            png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                         PNG_FILTER_TYPE_DEFAULT);
+            png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, adam7 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
             png_write_info(png, info);
-            for (int y = 0; y < h; ++y) {
-                fillRow(y);
-                png_write_row(png, row.data());
+            for (int pass = png_set_interlace_handling(png); pass > 0; --pass) {
+                for (int y = 0; y < h; ++y) {
+                    fillRow(y);
+                    png_write_row(png, row.data());
+                }
             }
             png_write_end(png, nullptr);
             ok = true;
