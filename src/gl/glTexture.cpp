@@ -52,9 +52,7 @@ class txTexture::BandSink : public qv::RgbaRowSink {
 public:
     BandSink(txTexture& tex, uint32_t w, uint32_t h) : tex_(tex), w_(w), h_(h)
     {
-        const uint32_t ts = static_cast<uint32_t>(tex_size);
-        bands_ = h / ts + 1;
-        nextBand_ = bands_ - 1;
+        nextBand_ = h / static_cast<uint32_t>(tex_size); // bands: this many + 1
         startBand();
     }
     unsigned char* row(uint32_t y) override
@@ -95,7 +93,7 @@ private:
 
     txTexture& tex_;
     uint32_t w_, h_;
-    uint32_t bands_ = 0, nextBand_ = 0;
+    uint32_t nextBand_ = 0;
     uint32_t bandTop_ = 0, bandRows_ = 0;
 };
 

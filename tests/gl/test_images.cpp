@@ -286,6 +286,7 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
         imageRow("dir.png", [&] { return mkdir(path("dir.png").c_str(), 0700) == 0; }),
         imageRow("pipe.png", [&] { return mkfifo(path("pipe.png").c_str(), 0600) == 0; }), // must not block
         imageRow(std::string(600, 'n') + ".png", [] { return true; }), // longer than a tiled image keeps
+        // Rows of other kinds go here, e.g. {"font size 20000", [] { /* create, draw, expect the clamp */ }}.
     };
     for (const HostileRow& row : rows) {
         const long before = statusKiB("VmRSS");

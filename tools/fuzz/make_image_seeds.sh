@@ -44,6 +44,17 @@ w("huge.bmp", b"BM" + struct.pack("<IHHI", 118, 0, 0, 54) + struct.pack("<IiiHHI
 ihdr = struct.pack(">IIBBBBB", 16384, 16384, 8, 2, 0, 0, 0)
 chunk = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d))
 w("huge.png", b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(b"")) + chunk(b"IEND", b""))
+# An Adam7-interlaced PNG (ffmpeg writes none): 9 x 7 RGB, each pass's rows unfiltered.
+passes = [(0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2)]
+W, H = 9, 7
+raw = b""
+for x0, y0, dx, dy in passes:
+    xs, ys = range(x0, W, dx), range(y0, H, dy)
+    if len(xs) and len(ys):
+        for y in ys:
+            raw += b"\0" + b"".join(bytes([x * 28, y * 36, (x ^ y) * 16]) for x in xs)
+w("adam7.png", b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, 2, 0, 0, 1)) +
+  chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 # Formats refused before any decoder runs.
 w("x.xpm", b'/* XPM */ static char *x[] = { "2 1 1 2", "aa c #ff0000", "a" };')
 w("x.xbm", b"#define x_width 16\n#define x_height 16\nstatic char x_bits[] = {0x00,0xff};\n")
