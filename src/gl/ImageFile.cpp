@@ -41,6 +41,12 @@ FilePtr openRegularFile(const char* who, const char* name)
     return FilePtr(file);
 }
 
+uint64_t fileSizeOf(FILE* file)
+{
+    struct stat st;
+    return fstat(fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
 bool existsAsNonRegular(const char* name)
 {
     struct stat st;

@@ -4,6 +4,7 @@
 #include "gl/ImageFile.h"
 #include "gl/PixelStore.h"
 #include "gl/SavedBindings.h"
+#include "gl/StimulusImage.h"
 #include "gl/glTexture.h"
 
 #include <FreeImage.h>
@@ -27,37 +28,7 @@ bool texDetailStaticsSet = false;
 constexpr unsigned int kBudgetKiB = 200000;
 constexpr int kGenAttempts = 4;
 
-struct BitmapDeleter {
-    void operator()(FIBITMAP* dib) const
-    {
-        if (dib != nullptr)
-            FreeImage_Unload(dib);
-    }
-};
-using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
-
-// FreeImage reads through these so that the file checked by openRegularFile
-// is the one decoded.
-unsigned DLL_CALLCONV ioRead(void* buffer, unsigned size, unsigned count, fi_handle handle)
-{
-    return static_cast<unsigned>(fread(buffer, size, count, static_cast<FILE*>(handle)));
-}
-unsigned DLL_CALLCONV ioWrite(void*, unsigned, unsigned, fi_handle) { return 0; }
-int DLL_CALLCONV ioSeek(fi_handle handle, long offset, int origin)
-{
-    return fseek(static_cast<FILE*>(handle), offset, origin);
-}
-long DLL_CALLCONV ioTell(fi_handle handle) { return ftell(static_cast<FILE*>(handle)); }
-
-FreeImageIO readerIO()
-{
-    FreeImageIO io;
-    io.read_proc = ioRead;
-    io.write_proc = ioWrite;
-    io.seek_proc = ioSeek;
-    io.tell_proc = ioTell;
-    return io;
-}
+using qv::Bitmap;
 
 void DLL_CALLCONV freeImageMessage(FREE_IMAGE_FORMAT fif, const char* message)
 {
@@ -73,100 +44,11 @@ void routeFreeImageMessages()
     }
 }
 
-FREE_IMAGE_FORMAT formatOf(FreeImageIO& io, FILE* file, const char* name)
-{
-    FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromHandle(&io, file, 0);
-    rewind(file);
-    if (fif == FIF_UNKNOWN)
-        fif = FreeImage_GetFIFFromFilename(name);
-    return fif;
-}
-
 GLint glMaxTextureSize()
 {
     GLint size = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
     return size;
-}
-
-// Reads only the header where the format allows it, so an absurd size is
-// refused before any pixel memory is allocated.
-bool headerAcceptable(FREE_IMAGE_FORMAT fif, FreeImageIO& io, FILE* file, const char* name)
-{
-    if (!FreeImage_FIFSupportsNoPixels(fif))
-        return true;
-    Bitmap header(FreeImage_LoadFromHandle(fif, &io, file, FIF_LOAD_NOPIXELS));
-    rewind(file);
-    if (!header) {
-        debug_trace(" cannot read the image header of %s \n", name);
-        return false;
-    }
-    const unsigned w = FreeImage_GetWidth(header.get());
-    const unsigned h = FreeImage_GetHeight(header.get());
-    const GLint limit = glMaxTextureSize();
-    if (w == 0 || h == 0 || limit <= 0 || w > static_cast<unsigned>(limit) || h > static_cast<unsigned>(limit)) {
-        debug_trace(" refuse image %s of %u x %u (texture limit %d) \n", name, w, h, limit);
-        return false;
-    }
-    return true;
-}
-
-// Types beyond 8 bits per channel come down to the standard 24/32-bit kinds.
-Bitmap toStandardType(Bitmap dib)
-{
-    const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib.get());
-    if (type == FIT_BITMAP)
-        return dib;
-    if (type == FIT_RGBA16 || type == FIT_RGBAF)
-        return Bitmap(FreeImage_ConvertTo32Bits(dib.get()));
-    if (type == FIT_RGB16)
-        return Bitmap(FreeImage_ConvertTo24Bits(dib.get()));
-    if (type == FIT_RGBF)
-        return Bitmap(FreeImage_ConvertTo24Bits(dib.get()));
-    return Bitmap(FreeImage_ConvertToStandardType(dib.get(), TRUE));
-}
-
-// Depths GL cannot take as they are, and 32-bit BMPs (whose fourth byte is
-// rarely a real alpha), become 24 bits.
-Bitmap toUploadDepth(Bitmap dib, FREE_IMAGE_FORMAT fif)
-{
-    const unsigned bpp = FreeImage_GetBPP(dib.get());
-    if (bpp == 16 || bpp == 8 || bpp < 5 || (bpp == 32 && fif == FIF_BMP)) {
-        printf("should be map to here %d \n", static_cast<int>(bpp));
-        fflush(nullptr);
-        Bitmap converted(FreeImage_ConvertTo24Bits(dib.get()));
-        if (converted)
-            debug_trace(" convert with bpp %d ", static_cast<int>(FreeImage_GetBPP(converted.get())));
-        return converted;
-    }
-    return dib;
-}
-
-// Pixels of the file's background colour become transparent black. Channels
-// are compared by name, whatever their order in memory.
-Bitmap clearBackground(Bitmap dib)
-{
-    if (!FreeImage_HasBackgroundColor(dib.get()))
-        return dib;
-    RGBQUAD bk;
-    if (!FreeImage_GetBackgroundColor(dib.get(), &bk))
-        return dib;
-    debug_trace("has background \n");
-    Bitmap rgba(FreeImage_ConvertTo32Bits(dib.get()));
-    if (!rgba)
-        return rgba;
-    const unsigned w = FreeImage_GetWidth(rgba.get());
-    const unsigned h = FreeImage_GetHeight(rgba.get());
-    for (unsigned row = 0; row < h; ++row) {
-        BYTE* p = FreeImage_GetScanLine(rgba.get(), static_cast<int>(row));
-        for (unsigned col = 0; col < w; ++col, p += 4) {
-            if (p[FI_RGBA_RED] == bk.rgbRed && p[FI_RGBA_GREEN] == bk.rgbGreen && p[FI_RGBA_BLUE] == bk.rgbBlue) {
-                p[FI_RGBA_RED] = p[FI_RGBA_GREEN] = p[FI_RGBA_BLUE] = 0;
-                p[FI_RGBA_ALPHA] = 0;
-            }
-        }
-    }
-    return rgba;
 }
 
 // 0 when GL has no format for the depth.
@@ -188,36 +70,17 @@ GLenum pixelFormatOf(FIBITMAP* dib)
     return 0;
 }
 
-// The whole decode: format, header check, pixels, depth and background.
+// The whole decode: the file checked and its header bounded, then the pixels.
 Bitmap decodeImage(const char* filename, FREE_IMAGE_FORMAT& fif)
 {
     fif = FIF_UNKNOWN;
     FilePtr file = openRegularFile("LoadTexture", filename);
     if (!file)
         return nullptr;
-    FreeImageIO io = readerIO();
-    fif = formatOf(io, file.get(), filename);
-    if (fif == FIF_UNKNOWN) {
-        debug_trace("LoadTexture: unknown image format of %s \n", filename);
-        return nullptr;
-    }
-    if (!FreeImage_FIFSupportsReading(fif) || !headerAcceptable(fif, io, file.get(), filename)) {
-        puts(" failed to load the image ");
-        fflush(nullptr);
-        return nullptr;
-    }
-    Bitmap dib(FreeImage_LoadFromHandle(fif, &io, file.get(), 0));
-    if (dib)
-        dib = toStandardType(std::move(dib));
-    if (!dib) {
-        puts(" failed to load the image ");
-        fflush(nullptr);
-        return nullptr;
-    }
-    dib = toUploadDepth(std::move(dib), fif);
-    if (dib)
-        dib = clearBackground(std::move(dib));
-    return dib;
+    qv::StimulusLimits limits;
+    const GLint maxSide = glMaxTextureSize();
+    limits.maxSide = maxSide > 0 ? static_cast<uint32_t>(maxSide) : 1;
+    return qv::decodeStimulus(file.get(), fileSizeOf(file.get()), filename, limits, fif);
 }
 
 void drawQuad(const TexDetail& tex, float x, float y, float w, float h, bool white)

@@ -2,29 +2,23 @@
 
 #include "boundary/Debug_Trace.h"
 #include "gl/ImageFile.h"
+#include "gl/ImageRows.h"
 #include "gl/PixelStore.h"
-
-// Only the formats tall stimulus images come in: less decoder to attack.
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
-#define STBI_ONLY_BMP
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC // the decoder stays private to this file
-#include <stb/stb_image.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <new>
 
 int txTexture::tex_size = 0;
 
 namespace {
 
 constexpr int kMaxBandRows = 4096;
-// Decoded RGBA pixels are held whole while splitting: at most 1 GiB.
-constexpr unsigned long long kMaxTallPixels = 1ull << 28;
+// Rows stream through one band, so memory does not bound the image; the
+// decode time does: 2^28 pixels (1280 x 209715) is about a minute of decoding.
+constexpr uint64_t kMaxTallPixels = 1ull << 28;
 
 struct TexSizeOnce {
     TexSizeOnce()
@@ -37,33 +31,71 @@ struct TexSizeOnce {
     }
 };
 
-struct StbFree {
-    void operator()(unsigned char* p) const { stbi_image_free(p); }
-};
+// The band texture is wider than the image (next multiple of 4 above it);
+// 64 bits, as a hostile header may claim a width near 2^31.
+uint64_t bandWidth(uint64_t w) { return (w / 4 + 1) * 4; }
 
-// The band texture is wider than the image (next multiple of 4 above it).
-int bandWidth(int w) { return (w / 4 + 1) * 4; }
-
-// Header dimensions checked before stb allocates anything.
-bool tallImageAcceptable(FILE* file, const char* name)
+bool bandFitsGl(uint32_t w)
 {
-    int w = 0, h = 0, comp = 0;
-    const int ok = stbi_info_from_file(file, &w, &h, &comp);
-    if (!ok) {
-        debug_trace("loadFromImage: cannot decode %s (%s) \n", name, stbi_failure_reason());
-        return false;
-    }
     GLint rectLimit = 0;
     glGetIntegerv(GL_MAX_RECTANGLE_TEXTURE_SIZE, &rectLimit);
-    const unsigned long long pixels = static_cast<unsigned long long>(w) * static_cast<unsigned long long>(h);
-    if (w <= 0 || h <= 0 || bandWidth(w) > rectLimit || pixels > kMaxTallPixels) {
-        debug_trace("loadFromImage: refuse %s of %d x %d \n", name, w, h);
-        return false;
-    }
-    return true;
+    return rectLimit > 0 && bandWidth(w) <= static_cast<uint64_t>(rectLimit);
 }
 
 } // namespace
+
+// Takes decoded rows, top row first, straight into the staging buffer and
+// uploads each band as soon as its last row is in. Bands come from the top
+// down here, but are listed bottom first as the splitting of a whole image
+// lists them, with the same rows in each.
+class txTexture::BandSink : public qv::RgbaRowSink {
+public:
+    BandSink(txTexture& tex, uint32_t w, uint32_t h) : tex_(tex), w_(w), h_(h)
+    {
+        nextBand_ = h / static_cast<uint32_t>(tex_size); // bands: this many + 1
+        startBand();
+    }
+    unsigned char* row(uint32_t y) override
+    {
+        return tex_.temp_img + static_cast<size_t>(y - bandTop_) * stagingRow();
+    }
+    bool rowDone(uint32_t y) override
+    {
+        if (y + 1 == bandTop_ + bandRows_)
+            finishBand();
+        return true;
+    }
+    // Bands in the order the split of a whole image makes them: bottom first.
+    void listBands() { std::reverse(made_.begin(), made_.end()); }
+    std::vector<txRect*> made_;
+
+private:
+    size_t stagingRow() const { return static_cast<size_t>(bandWidth(w_)) * 4; }
+    void startBand()
+    {
+        // Band i (from the bottom) holds rows [h - i*ts - rows, h - i*ts).
+        const uint32_t ts = static_cast<uint32_t>(tex_size);
+        const uint32_t below = nextBand_ * ts;
+        bandRows_ = std::min(ts, h_ - below);
+        bandTop_ = h_ - below - bandRows_;
+        if (bandRows_ == 0) // an exact multiple of the band height ends with an empty band
+            finishBand();
+    }
+    void finishBand()
+    {
+        made_.push_back(tex_.uploadBand(0, static_cast<int>(bandTop_), static_cast<int>(w_),
+                                        static_cast<int>(bandRows_)));
+        if (nextBand_ == 0)
+            return;
+        --nextBand_;
+        startBand();
+    }
+
+    txTexture& tex_;
+    uint32_t w_, h_;
+    uint32_t nextBand_ = 0;
+    uint32_t bandTop_ = 0, bandRows_ = 0;
+};
 
 txRect::txRect(float top, float left, float right, float bottom) : tl(left, top), rb(right, bottom), gl_texId(0) {}
 
@@ -119,18 +151,49 @@ void txTexture::loadFromImage(char* name, int x, int y, int w, int h)
     }
     snprintf(file_name, sizeof file_name, "%s", name);
     FilePtr file = openRegularFile("loadFromImage", name);
-    if (!file || !tallImageAcceptable(file.get(), name))
+    if (!file)
         return;
-    int iw = 0, ih = 0, comp = 0;
-    std::unique_ptr<unsigned char, StbFree> pixels(stbi_load_from_file(file.get(), &iw, &ih, &comp, 4));
-    if (!pixels) {
-        debug_trace("loadFromImage: cannot decode %s (%s) \n", name, stbi_failure_reason());
+    qv::ImageHeader header;
+    const char* why = qv::probeImage(file.get(), fileSizeOf(file.get()), kMaxTallPixels, header);
+    if (why == nullptr && header.kind != qv::ImageKind::Png && header.kind != qv::ImageKind::Jpeg &&
+        header.kind != qv::ImageKind::Bmp)
+        why = "tall images are PNG, JPEG or BMP";
+    if (why == nullptr && !bandFitsGl(header.width))
+        why = "wider than a rectangle texture";
+    if (why != nullptr) {
+        debug_trace("loadFromImage: refuse %s (%s, %u x %u): %s \n", name, qv::imageKindName(header.kind),
+                    header.width, header.height, why);
         return;
     }
-    create(pixels.get(), iw, ih, iw * 4);
-    img_ptr = nullptr;
-    m_scale_x = std::fabs(static_cast<float>(w) / static_cast<float>(iw));
-    m_scale_y = std::fabs(static_cast<float>(h) / static_cast<float>(ih));
+    img_w = header.width;
+    img_h = header.height;
+    img_pitch = header.width * 4;
+    if (!allocateStaging(header.width))
+        return;
+    BandSink sink(*this, header.width, header.height);
+    why = qv::decodeRgbaRows(file.get(), header, sink);
+    sink.listBands();
+    m_tex_list = std::move(sink.made_);
+    if (why != nullptr) {
+        debug_trace("loadFromImage: cannot decode %s (%s) \n", name, why);
+        clear_textures();
+        return;
+    }
+    m_scale_x = std::fabs(static_cast<float>(w) / static_cast<float>(header.width));
+    m_scale_y = std::fabs(static_cast<float>(h) / static_cast<float>(header.height));
+}
+
+bool txTexture::allocateStaging(uint32_t w)
+{
+    const size_t bytes = static_cast<size_t>(tex_size) * static_cast<size_t>(bandWidth(w)) * 4;
+    if (temp_img != nullptr && bytes <= stagingBytes_)
+        return true;
+    delete[] temp_img;
+    temp_img = new (std::nothrow) unsigned char[bytes]();
+    stagingBytes_ = temp_img != nullptr ? bytes : 0;
+    if (temp_img == nullptr)
+        debug_trace("loadFromImage: no memory for a band of %zu bytes \n", bytes);
+    return temp_img != nullptr;
 }
 
 void txTexture::create(void* data, int w, int h, int pitch)
@@ -154,17 +217,17 @@ void txTexture::vertical_split()
     for (int i = 0; i < bands; ++i) {
         const int rows = std::min(H, tex_size);
         source -= static_cast<size_t>(B) * rows * W;
-        m_tex_list.push_back(createGLTexture(source, 0, H - rows, W, rows, B));
+        if (txRect* band = createGLTexture(source, 0, H - rows, W, rows, B))
+            m_tex_list.push_back(band);
         H -= tex_size;
     }
 }
 
 txRect* txTexture::createGLTexture(void* data, int x, int y, int w, int h, int bpp)
 {
-    const int S = bandWidth(w);
-    const size_t stagingRow = static_cast<size_t>(S) * bpp;
-    if (temp_img == nullptr)
-        temp_img = new unsigned char[static_cast<size_t>(tex_size) * stagingRow]();
+    const size_t stagingRow = static_cast<size_t>(bandWidth(static_cast<uint32_t>(w))) * bpp;
+    if (bpp != 4 || !allocateStaging(static_cast<uint32_t>(w)))
+        return nullptr;
     const unsigned char* src = static_cast<const unsigned char*>(data);
     unsigned char* dst = temp_img;
     for (int row = 0; row < h; ++row) {
@@ -173,6 +236,11 @@ txRect* txTexture::createGLTexture(void* data, int x, int y, int w, int h, int b
         src += img_pitch;
         dst += stagingRow;
     }
+    return uploadBand(x, y, w, h);
+}
+
+txRect* txTexture::uploadBand(int x, int y, int w, int h)
+{
     auto* rect = new txRect(static_cast<float>(y + h), static_cast<float>(x), static_cast<float>(x + w),
                             static_cast<float>(y));
     GLuint id = 0;
@@ -185,7 +253,8 @@ txRect* txTexture::createGLTexture(void* data, int x, int y, int w, int h, int b
     glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAX_LEVEL, 0);
     glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, S, tex_size, 0, GL_RGBA, GL_UNSIGNED_BYTE, temp_img);
+    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, static_cast<GLsizei>(bandWidth(static_cast<uint32_t>(w))),
+                 tex_size, 0, GL_RGBA, GL_UNSIGNED_BYTE, temp_img);
     glCheckError_(__FILE__, 165);
     return rect;
 }

@@ -1,9 +1,12 @@
-// Images taller than a texture may be: decoded with stb_image and cut into
-// horizontal bands, each a rectangle texture addressed in pixels.
+// Images taller than a texture may be: decoded row by row (libpng,
+// libjpeg-turbo, FreeImage for BMP) straight into horizontal bands, each a
+// rectangle texture addressed in pixels; only one band is ever in memory.
 #pragma once
 
 #include <GL/glew.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 struct txPoint {
@@ -54,6 +57,11 @@ public:
     float m_scale_x = 0, m_scale_y = 0;
 
 private:
+    class BandSink;
     void vertical_split();
     txRect* createGLTexture(void* data, int x, int y, int w, int h, int bpp);
+    // The band of `h` rows now in `temp_img` as a texture.
+    txRect* uploadBand(int x, int y, int w, int h);
+    bool allocateStaging(uint32_t w);
+    size_t stagingBytes_ = 0;
 };

@@ -7,10 +7,15 @@
 
 #include "boundary/Debug_Trace.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <iterator>
 #include <vector>
 
 using namespace qvtest;
@@ -142,41 +147,162 @@ TEST_F(TextureManagerTest, EachContextKeepsItsOwnCache)
     EXPECT_PIXEL(gl(), 10, 10, kRed, 1);
 }
 
-// Files a viewer meets that it did not make: no entry, no band, no draw.
-TEST_F(TextureManagerTest, BadFilesAreRefusedByEveryPath)
+// ---- Hostile input: every call gives its failure value, in bounded time and memory ----
+
+// One hostile input. `call` feeds it to the library through the objects the
+// exports call and returns true when every call answered its failure value.
+// Inputs of other kinds (a font size, a handle) are rows of the same table.
+struct HostileRow {
+    std::string name;
+    std::function<bool()> call;
+};
+
+namespace {
+
+// Each row must answer within this (a hang detector: the inputs took from
+// seconds to minutes before they were refused) and grow the peak resident
+// size by less than this (they allocated 0.5 to 3 GB).
+constexpr double kRowSeconds = 5.0;
+constexpr long kRowKiB = 64 * 1024;
+
+uint32_t crc32(const std::string& bytes)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) {
+        c ^= b;
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+}
+std::string be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+std::string le16(uint32_t v) { return {char(v), char(v >> 8)}; }
+std::string le32(uint32_t v) { return le16(v) + le16(v >> 16); }
+std::string pngChunk(const std::string& type, const std::string& data)
+{
+    return be32(static_cast<uint32_t>(data.size())) + type + data + be32(crc32(type + data));
+}
+// A PNG signature and header of w x h RGB pixels, an empty stored deflate
+// stream and the end: 68 bytes.
+std::string pngHeaderOnly(uint32_t w, uint32_t h)
+{
+    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", be32(w) + be32(h) + std::string("\x08\x02\0\0\0", 5)) +
+           pngChunk("IDAT", std::string("\x78\x01\x01\x00\x00\xff\xff\x00\x00\x00\x01", 11)) + pngChunk("IEND", "");
+}
+// A BMP header of w x h 24-bit pixels followed by `pad` zero bytes.
+std::string bmpHeaderOnly(int32_t w, int32_t h, size_t pad)
+{
+    return "BM" + le32(static_cast<uint32_t>(54 + pad)) + le32(0) + le32(54) + le32(40) + le32(w) + le32(h) +
+           le16(1) + le16(24) + std::string(24, '\0') + std::string(pad, '\0');
+}
+// A TIFF directory that names its width twice: libtiff keeps the first.
+std::string tiffTwoWidths()
+{
+    const auto entry = [](uint32_t tag, uint32_t v) { return le16(tag) + le16(4) + le32(1) + le32(v); };
+    return "II*" + std::string(1, '\0') + le32(8) + le16(9) + entry(256, 989855750) + entry(257, 4) +
+           entry(258, 8) + entry(259, 1) + entry(262, 1) + entry(273, 128) + entry(277, 1) + entry(279, 16) +
+           entry(256, 4) + le32(0) + std::string(64, '\0');
+}
+// A GIF whose first image data stops inside a sub-block.
+std::string gifCutInData()
+{
+    return "GIF89a" + le16(12) + le16(8) + std::string("\0\0\0", 3) + "," + le32(0) + le16(12) + le16(8) +
+           std::string("\0\x08\x4b\x00\x01\x00", 6);
+}
+// An EXR whose data window claims 2^24 rows: OpenEXR then read a line
+// offset table of that length while FreeImage only read the header.
+bool patchExrHeight(const std::string& p)
+{
+    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+    std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t at = b.find(std::string("dataWindow\0box2i\0", 17));
+    if (at == std::string::npos)
+        return false;
+    f.seekp(static_cast<std::streamoff>(at + 17 + 4 + 12));
+    f.write("\xf0\xff\xff\x00", 4);
+    return f.good();
+}
+// The JPEG whose Huffman table counts add up past 256 (stb_image wrote past its tables).
+std::string jpegBadHuffman()
+{
+    const std::string table = std::string(1, '\0') + std::string(16, '\xff') + std::string(4080, '\0');
+    const size_t len = 2 + table.size();
+    return std::string("\xff\xd8\xff\xc4", 4) + char(len >> 8) + char(len & 0xff) + table + "\xff\xd9";
+}
+
+} // namespace
+
+TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
 {
     const auto bytes = [&](const std::string& name, const std::string& b) {
         std::ofstream(path(name), std::ios::binary) << b;
         return true;
     };
-    const auto cut = [&](const std::string& name) { // a real PNG cut short
-        return truncate(path(name).c_str(), 60) == 0;
+    // Every image path refuses the file: no entry, texture 0, no band, nothing drawn.
+    const auto imageRow = [&](const std::string& name, std::function<bool()> make) {
+        return HostileRow{name, [this, name, make] {
+                              if (!make())
+                                  return false;
+                              const std::string p = path(name);
+                              bool failed = manager().LoadTexture(p.c_str(), false) == nullptr;
+                              failed = manager().getTexture(c(p)) == 0 && failed;
+                              manager().drawPlainTexture(p.c_str(), 0, 0, 100, 100, false);
+                              manager().drawTexture(c(p), 0, 0, 100, 100);
+                              manager().drawWebPageTexture(p.c_str(), 0, 0, 100, 100);
+                              for (const txTexture* t : manager().mega_texture_list)
+                                  failed = failed && (p != t->file_name || t->m_tex_list.empty());
+                              return failed;
+                          }};
     };
-    const std::pair<std::string, bool> files[] = {
-        {"notes.xyz", bytes("notes.xyz", "just some text, not an image")},
-        {"fake.png", bytes("fake.png", "\x89PNG garbage that is not a PNG")},
-        {"empty.png", bytes("empty.png", "")},
-        {"cut.png", writeImage(path("cut.png"), FIF_PNG, 64, 64, 24, quadrants(64, 64)) && cut("cut.png")},
-        {"missing.png", true},
-        {"dir.png", mkdir(path("dir.png").c_str(), 0700) == 0},
-        {"pipe.png", mkfifo(path("pipe.png").c_str(), 0600) == 0}, // must not block
-        {"huge.bmp", writeHugeBmp(path("huge.bmp"), 1000000)},
-        {std::string(600, 'n') + ".png", true}, // longer than a tiled image keeps
+    const auto file = [&](const std::string& name, const std::string& b) {
+        return imageRow(name, [&bytes, name, b] { return bytes(name, b); });
     };
-    for (const auto& f : files) {
-        ASSERT_TRUE(f.second) << f.first;
-        const std::string p = path(f.first);
-        EXPECT_EQ(manager().LoadTexture(p.c_str(), false), nullptr) << f.first;
-        EXPECT_EQ(manager().getTexture(c(p)), 0) << f.first;
-        manager().drawPlainTexture(p.c_str(), 0, 0, 100, 100, false);
-        manager().drawTexture(c(p), 0, 0, 100, 100);
-        manager().drawWebPageTexture(p.c_str(), 0, 0, 100, 100);
+    FIBITMAP* hdr = FreeImage_AllocateT(FIT_RGBF, 4, 4);
+    ASSERT_TRUE(hdr != nullptr && FreeImage_Save(FIF_EXR, hdr, path("spin.exr").c_str(), 0));
+    FreeImage_Unload(hdr);
+    std::vector<HostileRow> rows = {
+        // Formats FreeImage would read with no size check (EXR and XBM spun for minutes, XPM read past a buffer).
+        imageRow("spin.exr", [&] { return patchExrHeight(path("spin.exr")); }),
+        file("x.xbm", "#define x_width 30000\n#define x_height 30000\nstatic char x_bits[] = {\n0x00,\n};\n"),
+        file("x.xpm", "/* XPM */ static char *x[] = { \"2 1 1 2\", \"aa c #ff0000\", \"a\" };"),
+        // Declared sizes the file cannot hold.
+        file("huge.bmp", bmpHeaderOnly(16384, 16384, 64)),
+        file("huge.png", pngHeaderOnly(16384, 16384)),
+        file("8k.bmp", bmpHeaderOnly(8192, 8192, 64)), // within the pixel and texture limits:
+        file("8k.png", pngHeaderOnly(8000, 8000)),    // only the file size refuses them
+        file("wide.png", pngHeaderOnly(0x7FFFFFFFu, 1)),
+        file("two-widths.tif", tiffTwoWidths()),
+        file("cut.gif", gifCutInData()),
+        file("dht.jpg", jpegBadHuffman()),
+        // Files that are no images or no files.
+        file("notes.xyz", "just some text, not an image"),
+        file("fake.png", "\x89PNG garbage that is not a PNG"),
+        file("empty.png", ""),
+        imageRow("cut.png", [&] {
+            return writeImage(path("cut.png"), FIF_PNG, 64, 64, 24, quadrants(64, 64)) &&
+                   truncate(path("cut.png").c_str(), 60) == 0;
+        }),
+        imageRow("missing.png", [] { return true; }),
+        imageRow("dir.png", [&] { return mkdir(path("dir.png").c_str(), 0700) == 0; }),
+        imageRow("pipe.png", [&] { return mkfifo(path("pipe.png").c_str(), 0600) == 0; }), // must not block
+        imageRow(std::string(600, 'n') + ".png", [] { return true; }), // longer than a tiled image keeps
+        // Rows of other kinds go here, e.g. {"font size 20000", [] { /* create, draw, expect the clamp */ }}.
+    };
+    for (const HostileRow& row : rows) {
+        const long before = statusKiB("VmRSS");
+        ASSERT_TRUE(resetPeakResident());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(row.call()) << row.name;
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const long grown = statusKiB("VmHWM") - before;
+        EXPECT_LT(seconds, kRowSeconds) << row.name;
+        EXPECT_LT(grown, kRowKiB) << row.name;
+        printf("hostile %-20.20s %8.1f ms %8ld KiB\n", row.name.c_str(), seconds * 1000, grown);
     }
     expectPixels(gl(), {{50, 50, kBlack}}, 0);
     EXPECT_TRUE(manager().m_texID.empty());
-    for (const txTexture* t : manager().mega_texture_list)
-        EXPECT_TRUE(t->m_tex_list.empty());
-    for (const char* log : {"is not a regular, non-empty file", "refuse image", "loadFromImage: refuse", "is too long"})
+    for (const char* log : {"is not a regular, non-empty file", "refuse image", "loadFromImage: refuse", "is too long",
+                            "format not accepted", "declared size larger than the file can hold"})
         EXPECT_TRUE(syslogContains(log)) << log;
     EXPECT_EQ(manager().LoadTexture(nullptr, false), nullptr);
     EXPECT_EQ(manager().LoadTexture("", true), nullptr);
@@ -218,27 +344,55 @@ TEST_F(TextureManagerTest, TallImagesAreCutIntoBandsOfAtMost4096Rows)
     }
 }
 
+// Stripes of 100 rows, probed at the band seams and across the page. The PNG
+// and JPEG pages stream through one band: the peak resident size grows by
+// the band textures (llvmpipe keeps them in process memory) and about one
+// staging band, not by the decoded page (205 MB).
 TEST_F(TextureManagerTest, EveryStripeOfATallImageLandsWhereItBelongs)
 {
-    const auto stripe = [](int row) {
+    const auto stripe = [](int, int row) {
         const int k = row / 100;
         return Rgba{(k * 37) % 256, (k * 91 + 40) % 256, 255 - (k * 53) % 256, 255};
     };
-    const std::string p = path("stripes.bmp");
-    const int height = 9000;
-    ASSERT_TRUE(writeImage(p, FIF_BMP, 64, height, 24, [&](int, int y) { return stripe(y); }));
-    // Rows at the seams of the bands (808 and 4904) as well as every stripe's middle.
-    std::vector<int> rows = {807, 808, 4903, 4904, 0, height - 1};
-    for (int k = 0; k < height / 100; ++k)
-        rows.push_back(k * 100 + 50);
-    for (int row : rows) {
-        const int shift = std::max(0, row - 128);
-        clear();
-        manager().drawWebPageTexture(p.c_str(), 10, static_cast<float>(-shift), 64, height);
-        EXPECT_PIXEL(gl(), 40, row - shift, stripe(row), 1) << "image row " << row;
+    const struct Case {
+        const char* name;
+        int w, h, tolerance;
+        bool streamed; // else held whole: a BMP (bounded by its file) or an interlaced PNG
+    } cases[] = {{"stripes.bmp", 64, 9000, 1, false}, {"stripes.png", 1280, 40000, 1, true},
+                 {"stripes.jpg", 1280, 40000, 6, true}, {"adam7.png", 64, 9000, 1, false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string p = path(k.name);
+        const bool bmp = strstr(k.name, ".bmp") != nullptr;
+        ASSERT_TRUE(bmp ? writeImage(p, FIF_BMP, k.w, k.h, 24, stripe) : writeTallImage(p, k.w, k.h, stripe, !k.streamed));
+        manager().clearLargeTexture();
+        malloc_trim(0); // freed band textures must not make room for the next page
+        const long before = statusKiB("VmRSS");
+        ASSERT_TRUE(resetPeakResident());
+        manager().drawWebPageTexture(p.c_str(), 10, 0, static_cast<float>(k.w), static_cast<float>(k.h));
+        const long grown = statusKiB("VmHWM") - before;
+        ASSERT_EQ(manager().mega_texture_list.size(), 1u);
+        const size_t bands = manager().mega_texture_list[0]->m_tex_list.size();
+        EXPECT_EQ(bands, static_cast<size_t>(k.h / 4096 + 1));
+        const long bandKiB = static_cast<long>(k.w / 4 + 1) * 4 * 4096 * 4 / 1024;
+        printf("%s: peak grew %ld KiB; %zu band textures of %ld KiB\n", k.name, grown, bands, bandKiB);
+        if (k.streamed) {
+            EXPECT_LT(grown, static_cast<long>(bands + 2) * bandKiB);
+        }
+        // Rows at the seams of the bands (first band from the top ends at h % 4096) and across the page.
+        const int seam = k.h % 4096;
+        std::vector<int> rows = {seam - 1, seam, seam + 4095, seam + 4096, 50, k.h - 50};
+        for (int r = 0; r < k.h; r += k.h / 20)
+            rows.push_back(r / 100 * 100 + 50);
+        for (int row : rows) {
+            const int shift = std::max(0, row - 128);
+            clear();
+            manager().drawWebPageTexture(p.c_str(), 10, static_cast<float>(-shift), static_cast<float>(k.w),
+                                         static_cast<float>(k.h));
+            EXPECT_PIXEL(gl(), 40, row - shift, stripe(0, row), k.tolerance) << "image row " << row;
+        }
+        EXPECT_STREQ(manager().texture_name, p.c_str());
     }
-    EXPECT_EQ(manager().mega_texture_list.size(), 1u);
-    EXPECT_STREQ(manager().texture_name, p.c_str());
 }
 
 TEST_F(TextureManagerTest, TallImageScaleIsFixedAtLoadAndClearedWithTheList)
