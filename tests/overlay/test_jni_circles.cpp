@@ -1,5 +1,6 @@
 // The indexed circle add, which the JVM cannot bind beside the unmangled
 // addCircle, called the way a native caller would. No GL needed: it writes tables only.
+#include "boundary/HandleRegistry.h"
 #include "overlay/CircleDataSets.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ TEST(CircleIndexedAdd, WritesTheSlotAndEndsTheSetThere)
     CircleDataSets circles;
     circles.rx = 200;
     circles.ry = 100;
-    const jlong handle = static_cast<jlong>(reinterpret_cast<intptr_t>(&circles));
+    const jlong handle = qv::registerHandle(&circles);
     const auto add = [](jlong h, jint slot) {
         return Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, h, slot, 100, 50, 512, 1, 0.5f, 0);
     };
@@ -25,4 +26,5 @@ TEST(CircleIndexedAdd, WritesTheSlotAndEndsTheSetThere)
     EXPECT_EQ(add(handle, -1), 1);
     EXPECT_EQ(circles.totalNodes, 10); // refused slot: nothing written
     EXPECT_EQ(add(0, 3), 0);
+    qv::forgetHandle(&circles);
 }
