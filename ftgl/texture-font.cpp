@@ -1,9 +1,11 @@
 #include <cmath>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_OUTLINE_H
 
 #include "atlas-internal.h"
 #include "texture-font.h"
@@ -35,6 +37,10 @@ struct texture_font_t {
     FT_Library library = nullptr;
     FT_Face face = nullptr;
     std::unordered_map<wchar_t, texture_glyph_t*> glyphs;
+    // Characters the face has but that cannot be placed (too large for the
+    // atlas, no room left, FreeType failed): asked for again, they answer
+    // null at once instead of being loaded and rendered again.
+    std::unordered_set<wchar_t> missing;
 };
 
 namespace ftgl {
@@ -72,15 +78,51 @@ void update_kerning(texture_font_t* font, texture_glyph_t* added) {
     if (self != 0.0f) add_kerning(added, added->charcode, self);
 }
 
-texture_glyph_t* load_glyph(texture_font_t* font, wchar_t charcode) {
-    texture_atlas_t* atlas = font->atlas;
-    if (!atlas) return nullptr;
+// Whether the outline's bitmap would fit the atlas (inside its 1-texel border),
+// judged before rendering: a glyph of a huge size or a hostile font would
+// otherwise cost a render of up to 32767 x 32767 pixels only to be refused.
+bool outline_fits(const texture_atlas_t* atlas, FT_GlyphSlot slot) {
+    if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return true;  // rendering decides
+    FT_BBox box;
+    FT_Outline_Get_CBox(&slot->outline, &box);
+    const double w = (static_cast<double>(box.xMax) - static_cast<double>(box.xMin)) / 64.0;
+    const double h = (static_cast<double>(box.yMax) - static_cast<double>(box.yMin)) / 64.0;
+    // The renderer rounds the box outward by at most one pixel on each side.
+    return w + 2.0 <= static_cast<double>(atlas->width) - 2.0 && h + 2.0 <= static_cast<double>(atlas->height) - 2.0;
+}
 
+texture_glyph_t* place_glyph(texture_font_t* font, wchar_t charcode, FT_UInt index);
+
+// Loads a glyph; a character the face has that cannot be placed is
+// remembered as missing (unless memory ran out, which may pass).
+texture_glyph_t* load_glyph(texture_font_t* font, wchar_t charcode) {
+    if (!font->atlas) return nullptr;
     const FT_UInt index = FT_Get_Char_Index(font->face, static_cast<FT_ULong>(charcode));
     if (index == 0) return nullptr;
-    if (FT_Load_Glyph(font->face, index, kLoadFlags) != 0) return nullptr;
+    bool out_of_memory = false;
+    texture_glyph_t* g = nullptr;
+    try {
+        g = place_glyph(font, charcode, index);
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    }
+    if (!g && !out_of_memory) {
+        try {
+            font->missing.insert(charcode);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    return g;
+}
+
+texture_glyph_t* place_glyph(texture_font_t* font, wchar_t charcode, FT_UInt index) {
+    texture_atlas_t* atlas = font->atlas;
+    FT_Error error = FT_Load_Glyph(font->face, index, kLoadFlags);
     FT_GlyphSlot slot = font->face->glyph;
-    if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0) return nullptr;
+    if (error == 0 && !outline_fits(atlas, slot)) return nullptr;
+    if (error == 0) error = FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL);
+    if (error == FT_Err_Out_Of_Memory) throw std::bad_alloc();
+    if (error != 0) return nullptr;
 
     const FT_Bitmap& bm = slot->bitmap;
     const size_t w = bm.width, h = bm.rows;
@@ -88,18 +130,17 @@ texture_glyph_t* load_glyph(texture_font_t* font, wchar_t charcode) {
 
     // Everything that can fail for lack of memory happens before the atlas is
     // touched, so a failure leaves the atlas as it was.
-    auto* g = new (std::nothrow) texture_glyph_t();
-    if (!g) return nullptr;
+    auto* g = new texture_glyph_t();
     g->kerning = ftgl::vector_new(sizeof(KerningPair));
     if (!g->kerning) {
         glyph_delete(g);
-        return nullptr;
+        throw std::bad_alloc();
     }
     try {
         font->glyphs.reserve(font->glyphs.size() + 1);
     } catch (const std::bad_alloc&) {
         glyph_delete(g);
-        return nullptr;
+        throw;
     }
 
     if (w > 0 && h > 0) {
@@ -178,6 +219,7 @@ texture_glyph_t* texture_font_get_glyph(texture_font_t* font, wchar_t charcode) 
     if (!font || charcode == 0) return nullptr;
     const auto it = font->glyphs.find(charcode);
     if (it != font->glyphs.end()) return it->second;
+    if (font->missing.count(charcode) != 0) return nullptr;
     return load_glyph(font, charcode);
 }
 

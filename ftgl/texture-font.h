@@ -147,9 +147,12 @@ FTGL64_API size_t texture_font_load_glyphs(texture_font_t* font, const wchar_t* 
  * the atlas. The record is owned by the font.
  *
  * Returns null when font is null, charcode is 0, the face has no glyph for
- * the character, FreeType fails to render it, the atlas has no room left or
- * the atlas was deleted. A failure leaves the atlas and all existing glyphs
- * unchanged; the character may be asked for again later.
+ * the character, FreeType fails to render it, its bitmap would not fit the
+ * atlas (judged from the outline before rendering), the atlas has no room
+ * left or the atlas was deleted. A failure leaves the atlas and all existing
+ * glyphs unchanged. A character the face has but that failed for any reason
+ * other than lack of memory is remembered as missing: later calls return
+ * null without loading or rendering it again.
  */
 FTGL64_API texture_glyph_t* texture_font_get_glyph(texture_font_t* font, wchar_t charcode);
 

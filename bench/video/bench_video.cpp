@@ -15,6 +15,7 @@
 // playback section (ffmpeg program, ffmpegloader, GL alone) run.
 // The library's own diagnostic lines are sent to /dev/null while timing.
 #include "boundary/Debug_Trace.h"
+#include "boundary/HandleRegistry.h"
 #include "gl/GlLoader.h"
 #include "support/GlContext.h"
 #include "support/VideoClips.h"
@@ -91,12 +92,14 @@ private:
 
 jlong openClip(const std::string& path, const char* loader) {
     QuietStdout quiet;
-    return reinterpret_cast<jlong>(qv::openClip(strdup(path.c_str()), loader));
+    return qv::registerHandle(qv::openClip(strdup(path.c_str()), loader));
 }
 
 void releaseClip(jlong clip) {
     QuietStdout quiet;
-    qv::releaseClip(reinterpret_cast<VideoRes*>(clip));
+    auto* res = reinterpret_cast<VideoRes*>(clip);
+    qv::forgetHandle(res);
+    qv::releaseClip(res);
 }
 
 // Seconds spent loading (decode, convert, upload) and drawing, summed over calls.

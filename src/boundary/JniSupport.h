@@ -3,6 +3,7 @@
 #pragma once
 
 #include "boundary/Debug_Trace.h"
+#include "boundary/HandleRegistry.h"
 #include "gl/GlLoader.h"
 
 #include <jni.h>
@@ -171,8 +172,9 @@ void guardVoid(const char* what, F&& body) noexcept
     });
 }
 
-// Casts a native handle back to its object; a 0 handle does nothing and
-// yields the export's failure value.
+// Finds a native handle's live object in the handle registry; a 0 handle,
+// an unknown one or one of another kind does nothing (logged) and yields the
+// export's failure value.
 template <class T, class R, class F>
 R withHandle(const char* what, jlong handle, R failure, F&& body) noexcept
 {
@@ -180,7 +182,10 @@ R withHandle(const char* what, jlong handle, R failure, F&& body) noexcept
         debug_trace("%s: called with a null handle \n", what);
         return failure;
     }
-    return guard(what, failure, [&] { return body(*reinterpret_cast<T*>(handle)); });
+    return guard(what, failure, [&] {
+        T* object = lookupHandle<T>(what, handle);
+        return object != nullptr ? body(*object) : failure;
+    });
 }
 
 template <class T, class F>
@@ -235,12 +240,6 @@ void withHandleVoid(NeedsGl, const char* what, jlong handle, F&& body) noexcept
     if (handle != 0 && !glContextFor(what))
         return;
     withHandleVoid<T>(what, handle, std::forward<F>(body));
-}
-
-template <class T>
-jlong toHandle(T* object)
-{
-    return static_cast<jlong>(reinterpret_cast<intptr_t>(object));
 }
 
 } // namespace qv

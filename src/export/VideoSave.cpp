@@ -20,7 +20,7 @@ constexpr jsize kMaxArguments = 20;
 constexpr size_t kMaxEncoderPath = 255;
 constexpr size_t kMaxMoviePath = 1023;
 
-void setQXSave(JNIEnv* env, jobject obj, void* v)
+void setQXSave(JNIEnv* env, jobject obj, jlong handle)
 {
     if (env == nullptr || obj == nullptr)
         return;
@@ -31,7 +31,7 @@ void setQXSave(JNIEnv* env, jobject obj, void* v)
         debug_trace(" no long field qxvideosave, handle not stored ");
         return;
     }
-    env->SetLongField(obj, field, qv::toHandle(static_cast<StreamStub*>(v)));
+    env->SetLongField(obj, field, handle);
 }
 
 void closeExport()
@@ -40,6 +40,7 @@ void closeExport()
     if (ss == nullptr)
         return;
     ss->streamBuffer(nullptr, 0, 0, 0);
+    qv::forgetHandle(ss);
     delete ss;
     ss = nullptr;
 }
@@ -84,7 +85,7 @@ JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieC
         }
         // One export at a time: an earlier one is finished properly first.
         closeExport();
-        setQXSave(env, obj, nullptr);
+        setQXSave(env, obj, 0);
         debug_trace(" load with stream stub");
         const std::vector<std::string> args = readArguments(env, array);
         qv::Utf8 fileName = qv::utf8(env, file);
@@ -103,7 +104,7 @@ JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieC
         debug_trace(" get encoder with path %s ", ss->encoderName.c_str());
         ss->setCodec(codecName ? codecName.get() : "");
         ss->initStream(fileName.get(), width, height, framerate);
-        setQXSave(env, obj, ss);
+        setQXSave(env, obj, qv::registerHandle(ss));
         return jboolean(JNI_TRUE);
     });
 }

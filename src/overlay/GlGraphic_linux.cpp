@@ -180,7 +180,7 @@ extern "C" {
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass)
 {
-    return qv::guard(qv::needsGl, "intGLCache", jlong(0), [] { return qv::toHandle(new GLCache()); });
+    return qv::guard(qv::needsGl, "intGLCache", jlong(0), [] { return qv::registerHandle(new GLCache()); });
 }
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_beginCache(JNIEnv*, jclass, jlong cobj)
@@ -261,7 +261,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNI
             debug_trace("intGLCirlce: canvas size %d x %d refused \n", w, h);
             return jlong(0);
         }
-        return qv::toHandle(new CircleDataSets(w, h));
+        return qv::registerHandle(new CircleDataSets(w, h));
     });
 }
 
@@ -424,7 +424,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatma
         if (hs->m_init_successful)
             hs->initScene();
         if (hs->m_init_successful)
-            return qv::toHandle(hs);
+            return qv::registerHandle(hs);
         puts(" delete hs ");
         fflush(NULL);
         delete hs;
@@ -472,7 +472,10 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeat
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong hobj)
 {
-    qv::withHandleVoid<HeatmapScene>(qv::needsGl, "deleteHeatmap_n", hobj, [](HeatmapScene& hs) { delete &hs; });
+    qv::withHandleVoid<HeatmapScene>(qv::needsGl, "deleteHeatmap_n", hobj, [](HeatmapScene& hs) {
+        qv::forgetHandle(&hs);
+        delete &hs;
+    });
 }
 
 } // extern "C"
@@ -501,7 +504,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*
         } else {
             std::unique_ptr<QX_FTFont> font(new QX_FTFont(name.get(), size));
             if (font->init() == 1) {
-                handle = qv::toHandle(font.release());
+                handle = qv::registerHandle(font.release());
             } else {
                 puts(" font init failed delete it ");
                 fflush(NULL);

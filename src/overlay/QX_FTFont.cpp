@@ -146,8 +146,10 @@ std::unique_ptr<wchar_t[]> charToWchar(const std::string& text)
     return out;
 }
 
-QX_FTFont::QX_FTFont(char* name, int size) : fontsize(size)
+QX_FTFont::QX_FTFont(char* name, int size) : fontsize(size > kMaxCreateSize ? kMaxCreateSize : size)
 {
+    if (size > kMaxCreateSize)
+        debug_trace(" font size %d clamped to %d at creation \n", size, kMaxCreateSize);
     vertShader[0] = '\0';
     fragShader[0] = '\0';
     if (!joinPath(fontfile, kFontDirectory, name != nullptr ? name : ""))

@@ -275,15 +275,16 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNI
             videoSay(" no video path given \n");
             return jlong(0);
         }
-        return qv::toHandle(qv::openClip(file.release(), loader.get()));
+        return qv::registerHandle(qv::openClip(file.release(), loader.get()));
     });
 }
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong cobj)
 {
-    qv::guardVoid("release", [&] {
-        videoSay(" delete video handler \n");
-        qv::releaseClip(reinterpret_cast<VideoRes*>(cobj));
+    videoSay(" delete video handler \n");
+    qv::withHandleVoid<VideoRes>("release", cobj, [](VideoRes& clip) {
+        qv::forgetHandle(&clip);
+        qv::releaseClip(&clip);
     });
 }
 
@@ -321,9 +322,9 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoText
                                                                                    jint c_x, jint c_y, jint c_w,
                                                                                    jint c_h)
 {
-    qv::guardVoid("drawVideoTexture", [&] {
+    qv::withHandleVoid<VideoRes>("drawVideoTexture", cobj, [&](VideoRes& clip) {
         if (glReady("drawVideoTexture"))
-            qv::drawClip(reinterpret_cast<VideoRes*>(cobj), x, y, w, h, c_x, c_y, c_w, c_h);
+            qv::drawClip(&clip, x, y, w, h, c_x, c_y, c_w, c_h);
     });
 }
 
@@ -371,7 +372,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnv
 {
     return qv::guard("initVideoEnvironment", jlong(0), [] {
         videoSay("init video enviorment ");
-        return qv::toHandle(new VideoEnv());
+        return qv::registerHandle(new VideoEnv());
     });
 }
 

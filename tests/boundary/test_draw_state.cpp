@@ -3,6 +3,7 @@
 // and names exactly the fields the call may leave changed: the leftovers its
 // drawing is documented to leave, "" for none. A leak and a reset of the
 // caller's state to a default both show up as a field not listed.
+#include "boundary/HandleRegistry.h"
 #include "gl/GLCache.h"
 #include "gl/TextureManager.h"
 #include "heatmap/HeatmapScene.h"
@@ -55,10 +56,11 @@ namespace {
 
 using qvtest::GlState;
 
+// Exports accept only handles the registry knows, as if a creating export had made them.
 template <class T>
 jlong handle(T* object)
 {
-    return static_cast<jlong>(reinterpret_cast<intptr_t>(object));
+    return qv::registerHandle(object);
 }
 
 // A w x h 24-bit PNG of one colour.

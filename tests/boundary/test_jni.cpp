@@ -96,14 +96,10 @@ TEST_F(Jni, GuardsTurnExceptionsAndNullHandlesIntoFailureValues)
 {
     EXPECT_EQ(qv::guard("thrower", -1, []() -> int { throw std::runtime_error("boom"); }), -1);
     EXPECT_TRUE(qvtest::syslogContains("thrower failed: boom"));
-    struct Object {
-        int value = 7;
-    } o;
     bool ran = false;
-    EXPECT_EQ(qv::withHandle<Object>("nohandle", 0, 0, [&](Object&) { return ran = true, 1; }), 0);
+    EXPECT_EQ(qv::withHandle<VideoEnv>("nohandle", 0, 0, [&](VideoEnv&) { return ran = true, 1; }), 0);
     EXPECT_FALSE(ran);
     EXPECT_TRUE(qvtest::syslogContains("nohandle: called with a null handle"));
-    EXPECT_EQ(qv::withHandle<Object>("handle", qv::toHandle(&o), 0, [](Object& x) { return x.value; }), 7);
 }
 
 // The hash is tested here only, on Java strings: their UTF-8 bytes count as
@@ -150,7 +146,7 @@ TEST_F(Jni, EitherArgumentAloneBadIsRefused)
     qvtest::GlContext gl(64, 64);
     ASSERT_TRUE(gl.ok()) << gl.error();
     CircleDataSets circles;
-    const jlong c = qv::toHandle(&circles);
+    const jlong c = qv::registerHandle(&circles);
     jstring path = javaString(u"a.vs"), role = javaString(u"vert1"), empty = javaString(u"");
     const struct {
         jlong handle;

@@ -2,6 +2,8 @@
 // and failure handling.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -146,6 +148,34 @@ TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused) {
     EXPECT_EQ(snapshot(atlas_.get()), bytes);
     EXPECT_EQ(texture_atlas_take_dirty(atlas_.get(), nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(texture_font_load_glyphs(font_.get(), L"a\u00e9\u4e2d\u4e2db"), 2u);
+}
+
+// FreeType's renderer, counted: the library's calls bind to this definition
+// first (the binary exports its symbols).
+int g_renders = 0;
+extern "C" FT_Error FT_Render_Glyph(FT_GlyphSlot slot, FT_Render_Mode mode) {
+    using Render = FT_Error (*)(FT_GlyphSlot, FT_Render_Mode);
+    static const auto real = reinterpret_cast<Render>(dlsym(RTLD_NEXT, "FT_Render_Glyph"));
+    ++g_renders;
+    return real(slot, mode);
+}
+
+TEST(FontAtlasBound, GlyphsThatCannotBePlacedAreRenderedAtMostOnce) {
+    // At 2000 px no glyph fits a 128 x 128 atlas: refused from its outline, never rendered.
+    AtlasPtr atlas(texture_atlas_new(128, 128, 1));
+    FontPtr huge(texture_font_new(atlas.get(), kDejaVuSans, 2000));
+    ASSERT_TRUE(atlas && huge);
+    g_renders = 0;
+    EXPECT_EQ(texture_font_load_glyphs(huge.get(), L"WWW"), 3u);
+    EXPECT_EQ(g_renders, 0);
+    // At 40 px in 48 x 48 'W' fits and then 'M' finds no room: rendered once, then remembered.
+    AtlasPtr small(texture_atlas_new(48, 48, 1));
+    FontPtr font(texture_font_new(small.get(), kDejaVuSans, 40));
+    ASSERT_NE(texture_font_get_glyph(font.get(), L'W'), nullptr);
+    g_renders = 0;
+    EXPECT_EQ(texture_font_load_glyphs(font.get(), L"MMM"), 3u);
+    EXPECT_EQ(g_renders, 1);
+    EXPECT_EQ(texture_font_get_glyph(font.get(), L'W')->charcode, L'W');
 }
 
 TEST_F(DejaVuFont, DeletingAtlasFirstKeepsCachedGlyphsOnly) {

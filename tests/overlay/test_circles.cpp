@@ -1,6 +1,7 @@
 // Fixation circles: batched instanced drawing, single circles, the GL 2.x
 // fallback and selection by colour picking. Pixel probes are exact (tolerance 0)
 // on red, green and blue: llvmpipe rasterises these solid primitives deterministically.
+#include "boundary/HandleRegistry.h"
 #include "overlay/CircleDataSets.h"
 #include "support/GlState.h"
 #include "support/SyslogCapture.h"
@@ -137,7 +138,7 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         case Hide: circles->hideNode(const_cast<int*>(&row.slot), 1); break;
         case Export:
             EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(
-                          nullptr, nullptr, static_cast<jlong>(reinterpret_cast<intptr_t>(circles.get())), row.slot,
+                          nullptr, nullptr, qv::registerHandle(circles.get()), row.slot,
                           row.x, row.y, row.size, row.r, row.g, row.b), 1);
         }
         EXPECT_EQ(circles->totalNodes, row.total);

@@ -172,7 +172,7 @@ TEST_F(FontTest, FilesComeFromTheFontFolderElseTheMonospacedBackup)
     EXPECT_TRUE(none.m_font == nullptr && none.m_fontTexture == 0u && none.m_atlas == nullptr);
 }
 
-TEST_F(FontTest, SizeIsKeptAtCreationAndClampedToEightToFiftyOnChange)
+TEST_F(FontTest, SizeIsKeptAtCreationUpToTheAtlasBoundAndClampedToEightToFiftyOnChange)
 {
     const auto heightAt = [](float size) {
         texture_atlas_t* atlas = texture_atlas_new(512, 512, 1);
@@ -192,6 +192,12 @@ TEST_F(FontTest, SizeIsKeptAtCreationAndClampedToEightToFiftyOnChange)
     const texture_font_t* loaded = font->m_font;
     font->setFontSize(5); // clamps to the current 8: nothing happens
     EXPECT_EQ(font->m_font, loaded);
+    // 20000 px would render for a minute glyphs no atlas can hold.
+    clearSyslog();
+    auto huge = dejaVu(20000);
+    EXPECT_EQ(huge->fontsize, QX_FTFont::kMaxCreateSize);
+    EXPECT_EQ(glyphOf(*huge, L'I')->height, heightAt(QX_FTFont::kMaxCreateSize));
+    EXPECT_TRUE(syslogContains(" font size 20000 clamped to 64 at creation"));
 }
 
 // Label text is UTF-8 whatever the locale; invalid sequences become U+FFFD.

@@ -18,7 +18,7 @@ foreach(binary native_tests native_tests_asan jni_tests jni_tests_asan)
   endif()
 endforeach()
 
-foreach(binary native_tests native_tests_asan)
+foreach(binary native_tests native_tests_asan jni_tests jni_tests_asan)
   if(TARGET ${binary})
     target_compile_definitions(${binary} PRIVATE QV_VIDEO_TEST_PLUGINS="${QV_VIDEO_TEST_PLUGINS}")
     add_dependencies(${binary} qvfault qvnoentry)

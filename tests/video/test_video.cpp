@@ -4,6 +4,7 @@
 #include "support/GlState.h"
 #include "support/Process.h"
 #include "support/VideoClips.h"
+#include "boundary/HandleRegistry.h"
 #include "video/VideoRes.h"
 #include "video/Videoplay.h"
 #include "video/mpgloader.h"
@@ -292,7 +293,9 @@ TEST_F(VideoTest, FrameLoadRefusedWithoutAContext)
     VideoRes clip;
     glXMakeContextCurrent(glXGetCurrentDisplay(), None, None, nullptr);
     Stdout out;
-    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, jlong(&clip), 0), -1);
+    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, qv::registerHandle(&clip), 0),
+              -1);
+    qv::forgetHandle(&clip);
     gl().makeCurrent();
     EXPECT_EQ(countOf(out.take(), " loadNextFrame: no current GL context"), 1);
 }
