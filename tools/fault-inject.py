@@ -28,7 +28,17 @@ TARGETS = {"src": "quorvexviewer", "ftgl": "ftgl64", "videoloaders": "video_load
 # Built once before the run so every test group has its program.
 TEST_TARGETS = ["native_tests", "jni_tests", "ftgl_tests", "encoder_tests", "quorvexviewer_tests",
                 "qv_recording_encoder", "video_loaders", "quorvex-encoder", "qvfault", "qvnoentry"]
-PENDING = ".fault-inject.pending"  # in the build folder: the file under mutation and its original text
+# Byte-exact text: line ends kept, stray bytes carried through.
+TEXT = {"encoding": "utf-8", "errors": "surrogateescape", "newline": ""}
+PENDING = ".fault-inject.pending"
+PIPE_PATH = "/tmp/fifoChannel"  # the movie export's fixed pipe
+FAIL_LOG = []
+# Tests run with a /tmp of their own where the system allows (root: a mount namespace), so export
+# tests of other checkouts on this machine, which use the same fixed pipe path, neither disturb
+# them nor are disturbed. X servers still pick free display numbers: their abstract sockets are
+# shared.
+PRIVATE_TMP_CMD = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs -o mode=1777 qv-fault-tmp /tmp && exec "$@"', "sh"]
+PRIVATE_TMP = []  # where the output of failed test runs goes, for a look afterwards  # in the build folder: the file under mutation and its original text
 
 
 def log(msg):
@@ -112,11 +122,19 @@ class Group:
             return self.argv
         return self.argv + ["--gtest_fail_fast", "--gtest_filter=" + (only or ":".join(self.filters))]
 
-    def run_once(self, only=None, timeout=None):
+    def run_once(self, only=None):
         """Returns None when it passed, else the name of what failed."""
-        rc, out, timed_out = run(self.command(only), self.cwd, self.env, timeout or self.timeout)
+        cmd = self.command(only)
+        if PRIVATE_TMP:
+            cmd = PRIVATE_TMP + cmd
+        else:
+            wait_for_pipe_path()
+        rc, out, timed_out = run(cmd, self.cwd, self.env, self.timeout)
         if rc == 0 and not timed_out:
             return None
+        if FAIL_LOG:
+            with open(FAIL_LOG[0], "a", encoding="utf-8", errors="replace") as f:
+                f.write(f"==== {self.name} {only or ''}\n{out[-20000:]}\n")
         if self.filters is None:
             return self.name + (" (timeout)" if timed_out else "")
         failed = re.findall(r"^\[  FAILED  \] (\S+) \(", out, re.M)
@@ -126,18 +144,33 @@ class Group:
         what = "timeout" if timed_out else f"exit {rc}"
         return f"{started[-1]} ({what})" if started else f"{os.path.basename(self.argv[0])} ({what})"
 
-    def killer(self):
-        """Runs the group; a failure is confirmed by running the failed case alone, else by a second run."""
-        first = self.run_once()
-        if first is None:
-            return None
-        if self.filters is not None and " (" not in first:
-            if self.run_once(only=first) is not None:
-                return first
-        elif self.run_once() is not None:
-            return first
-        log(f"    note: {first} failed once and passed on a second run; running {self.name} again")
-        return self.run_once()
+    def confirm(self, failed):
+        """A failure counts once it repeats: the failed case alone, or the whole command again."""
+        if self.filters is not None and " (" not in failed:
+            return self.run_once(only=failed) is not None
+        return self.run_once() is not None
+
+    def killer(self, attempts=3):
+        """Runs the group; None when it passes. A failure that does not repeat (a busy machine, or
+        the shared pipe path when there is no private /tmp) is run again, up to `attempts` times."""
+        seen = []
+        for _ in range(attempts):
+            failed = self.run_once()
+            if failed is None:
+                return None
+            if failed in seen or self.confirm(failed):
+                return failed
+            log(f"    note: {failed} failed once and did not repeat; {self.name} runs again")
+            seen.append(failed)
+        return f"{seen[-1]} (unstable)"
+
+
+def wait_for_pipe_path(limit=60):
+    """The export tests (ours and any other checkout's on this machine) all use one fixed pipe path;
+    start only when nobody holds it."""
+    deadline = time.time() + limit
+    while os.path.exists(PIPE_PATH) and time.time() < deadline:
+        time.sleep(1)
 
 
 def discover_groups(build_dir, env):
@@ -178,13 +211,13 @@ class Mutation:
 
     def __enter__(self):
         with open(self.pending, "w", encoding="utf-8") as f:
-            json.dump({"path": self.path, "original": self.original}, f)
-        with open(self.path, "w", encoding="utf-8") as f:
+            json.dump({"path": self.path, "original": self.original}, f, ensure_ascii=True)
+        with open(self.path, "w", **TEXT) as f:
             f.write(self.mutated)
         return self
 
     def __exit__(self, *exc):
-        with open(self.path, "w", encoding="utf-8") as f:
+        with open(self.path, "w", **TEXT) as f:
             f.write(self.original)
         os.remove(self.pending)
         return False
@@ -195,7 +228,7 @@ def recover(build_dir):
     if os.path.exists(pending):
         with open(pending, encoding="utf-8") as f:
             state = json.load(f)
-        with open(state["path"], "w", encoding="utf-8") as f:
+        with open(state["path"], "w", **TEXT) as f:
             f.write(state["original"])
         os.remove(pending)
         log(f"put back {state['path']} left mutated by an interrupted run")
@@ -214,6 +247,8 @@ def main():
     ap.add_argument("--check", action="store_true", help="only check that every fault applies once")
     args = ap.parse_args()
     build_dir = os.path.abspath(args.build_dir)
+    # SIGINT too: a shell starts background jobs with it ignored, which Python would keep.
+    signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
     signal.signal(signal.SIGHUP, on_signal)
 
@@ -230,7 +265,7 @@ def main():
     plans = []
     for f in faults:
         path = os.path.join(ROOT, f["file"])
-        text = open(path, encoding="utf-8").read() if os.path.exists(path) else ""
+        text = open(path, **TEXT).read() if os.path.exists(path) else ""
         matches = list(pattern(f["from"]).finditer(text)) if f["from"] else []
         count = len(matches)
         top = f["file"].split("/", 1)[0]
@@ -257,7 +292,14 @@ def main():
     ok, out = build(build_dir, [t for t in TEST_TARGETS if t in known])
     if not ok:
         sys.exit("the unmutated build failed:\n" + out[-4000:])
+    rc, _, _ = run(PRIVATE_TMP_CMD + ["true"], timeout=60)
+    PRIVATE_TMP[:] = PRIVATE_TMP_CMD if rc == 0 else []
+    log("tests run with a private /tmp" if PRIVATE_TMP else
+        "warning: no private /tmp (unshare -m failed); export tests may meet other users of " + PIPE_PATH)
     groups = discover_groups(build_dir, env)
+    log_dir = os.path.join(build_dir, "fault-inject-logs")
+    os.makedirs(log_dir, exist_ok=True)
+    FAIL_LOG[:] = [os.path.join(log_dir, "baseline.txt")]
     log(f"baseline: {len(groups)} test groups ...")
     for g in groups:
         t0 = time.time()
@@ -280,13 +322,18 @@ def main():
         for f, path, text, status, mutated in plans:
             t0 = time.time()
             killer = ""
+            FAIL_LOG[:] = [os.path.join(log_dir, f["id"] + ".txt")]
+            if os.path.exists(FAIL_LOG[0]):
+                os.remove(FAIL_LOG[0])
             if status is None:
                 target = TARGETS[f["file"].split("/", 1)[0]]
                 touched.add(target)
                 with Mutation(build_dir, path, text, mutated):
-                    ok, _ = build(build_dir, [target], timeout=args.timeout)
+                    ok, out = build(build_dir, [target], timeout=args.timeout)
                     if not ok:
                         status = "invalid"
+                        with open(FAIL_LOG[0], "w", encoding="utf-8", errors="replace") as log_file:
+                            log_file.write(out[-20000:])
                     else:
                         status = "survived"
                         for g in groups:
@@ -301,8 +348,8 @@ def main():
             seconds = time.time() - t0
             results.append((f, status, killer, seconds))
             log(f"{f['id']:<28} {status:<9} {killer:<60} {seconds:6.0f}s")
-    except KeyboardInterrupt as e:
-        log(f"interrupted ({e}); the file is put back")
+    except KeyboardInterrupt:
+        log("interrupted; the file is put back")
     finally:
         if touched:
             log("rebuilding the unmutated " + ", ".join(sorted(touched)) + " ...")
