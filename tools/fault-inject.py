@@ -327,9 +327,11 @@ def main():
                 os.remove(FAIL_LOG[0])
             if status is None:
                 target = TARGETS[f["file"].split("/", 1)[0]]
+                # The targets of earlier faults too: their files are back and must be rebuilt.
+                targets = [target] + sorted(touched - {target})
                 touched.add(target)
                 with Mutation(build_dir, path, text, mutated):
-                    ok, out = build(build_dir, [target], timeout=args.timeout)
+                    ok, out = build(build_dir, targets, timeout=args.timeout)
                     if not ok:
                         status = "invalid"
                         with open(FAIL_LOG[0], "w", encoding="utf-8", errors="replace") as log_file:
