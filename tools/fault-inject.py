@@ -23,8 +23,10 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# Which build target a source folder belongs to.
-TARGETS = {"src": "quorvexviewer", "ftgl": "ftgl64", "videoloaders": "video_loaders", "encoder": "quorvex-encoder"}
+# Which build targets a source folder belongs to. The library's objects are linked twice: the
+# shipped copy (JUnit, demo) and the all-symbols copy the native and JNI tests load.
+TARGETS = {"src": ["quorvexviewer", "quorvexviewer_testing"], "ftgl": ["ftgl64"],
+           "videoloaders": ["video_loaders"], "encoder": ["quorvex-encoder"]}
 # Built once before the run so every test group has its program.
 TEST_TARGETS = ["native_tests", "jni_tests", "ftgl_tests", "encoder_tests", "quorvexviewer_tests",
                 "qv_recording_encoder", "video_loaders", "quorvex-encoder", "qvfault", "qvnoentry"]
@@ -326,10 +328,10 @@ def main():
             if os.path.exists(FAIL_LOG[0]):
                 os.remove(FAIL_LOG[0])
             if status is None:
-                target = TARGETS[f["file"].split("/", 1)[0]]
+                own = TARGETS[f["file"].split("/", 1)[0]]
                 # The targets of earlier faults too: their files are back and must be rebuilt.
-                targets = [target] + sorted(touched - {target})
-                touched.add(target)
+                targets = own + sorted(touched - set(own))
+                touched.update(own)
                 with Mutation(build_dir, path, text, mutated):
                     ok, out = build(build_dir, targets, timeout=args.timeout)
                     if not ok:
