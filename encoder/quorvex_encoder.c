@@ -49,13 +49,17 @@ static volatile sig_atomic_t stop_requested;
  * atomically: a stop that comes just before a wait still ends that wait. */
 static sigset_t wait_mask;
 
-static void on_stop(int sig) { (void)sig; stop_requested = 1; }
+static void on_stop(int sig)
+{
+    (void)sig;
+    stop_requested = 1;
+}
 
 struct container {
-    const char *extension;
-    const char *format;
+    const char* extension;
+    const char* format;
     enum AVCodecID codec;
-    const char *encoder;
+    const char* encoder;
     /* YUV matrix: H.264 carries the tag; AVI cannot, and FFmpeg's decoders
      * then assume BT.601. */
     enum AVColorSpace space;
@@ -63,13 +67,13 @@ struct container {
 };
 
 static const struct container containers[] = {
-    { ".mp4", "mp4",      AV_CODEC_ID_H264,  "libx264", AVCOL_SPC_BT709,     SWS_CS_ITU709 },
-    { ".mkv", "matroska", AV_CODEC_ID_H264,  "libx264", AVCOL_SPC_BT709,     SWS_CS_ITU709 },
-    { ".mov", "mov",      AV_CODEC_ID_H264,  "libx264", AVCOL_SPC_BT709,     SWS_CS_ITU709 },
-    { ".avi", "avi",      AV_CODEC_ID_MPEG4, "mpeg4",   AVCOL_SPC_SMPTE170M, SWS_CS_ITU601 },
+    {".mp4", "mp4", AV_CODEC_ID_H264, "libx264", AVCOL_SPC_BT709, SWS_CS_ITU709},
+    {".mkv", "matroska", AV_CODEC_ID_H264, "libx264", AVCOL_SPC_BT709, SWS_CS_ITU709},
+    {".mov", "mov", AV_CODEC_ID_H264, "libx264", AVCOL_SPC_BT709, SWS_CS_ITU709},
+    {".avi", "avi", AV_CODEC_ID_MPEG4, "mpeg4", AVCOL_SPC_SMPTE170M, SWS_CS_ITU601},
 };
 
-static void fail(const char *fmt, ...)
+static void fail(const char* fmt, ...)
 {
     va_list ap;
     fputs("quorvex-encoder: ", stderr);
@@ -79,7 +83,7 @@ static void fail(const char *fmt, ...)
     fputc('\n', stderr);
 }
 
-static const char *av_error(int err)
+static const char* av_error(int err)
 {
     static char text[AV_ERROR_MAX_STRING_SIZE];
     return av_make_error_string(text, sizeof(text), err);
@@ -93,9 +97,9 @@ static double now_seconds(void)
 }
 
 /* A whole decimal number in [lo, hi]; anything else is refused. */
-static int parse_int(const char *text, long lo, long hi, int *out)
+static int parse_int(const char* text, long lo, long hi, int* out)
 {
-    char *end;
+    char* end;
     long v;
     if (!text || !*text)
         return -1;
@@ -107,15 +111,15 @@ static int parse_int(const char *text, long lo, long hi, int *out)
     return 0;
 }
 
-static const char *env_or(const char *name, const char *fallback)
+static const char* env_or(const char* name, const char* fallback)
 {
-    const char *v = getenv(name);
+    const char* v = getenv(name);
     return v && *v ? v : fallback;
 }
 
-static const struct container *container_for(const char *path)
+static const struct container* container_for(const char* path)
 {
-    const char *dot = strrchr(path, '.');
+    const char* dot = strrchr(path, '.');
     size_t i;
     if (!dot || strchr(dot, '/'))
         return NULL;
@@ -149,7 +153,7 @@ static int install_stop_handler(void)
  * hung up; 0: time-out; -1: stopped; -2: error (errno set). */
 static int wait_for(int fd, double seconds)
 {
-    struct pollfd p = { fd, POLLIN, 0 };
+    struct pollfd p = {fd, POLLIN, 0};
     struct timespec ts, *timeout = NULL;
     int n;
     if (seconds >= 0) {
@@ -224,7 +228,7 @@ static int open_pipe(double deadline)
 
 /* Fills buf with one frame. Returns the bytes read: size for a frame, less
  * at end of stream or when stopped; -1 on an error. */
-static long read_frame(int fd, uint8_t *buf, size_t size)
+static long read_frame(int fd, uint8_t* buf, size_t size)
 {
     size_t got = 0;
     while (got < size) {
@@ -246,8 +250,7 @@ static long read_frame(int fd, uint8_t *buf, size_t size)
 }
 
 /* Sends one frame (NULL flushes) and writes every packet that comes out. */
-static int encode(AVCodecContext *c, AVFrame *frame, AVPacket *pkt,
-                  AVFormatContext *oc, AVStream *st)
+static int encode(AVCodecContext* c, AVFrame* frame, AVPacket* pkt, AVFormatContext* oc, AVStream* st)
 {
     int ret = avcodec_send_frame(c, frame);
     if (ret < 0) {
@@ -276,18 +279,18 @@ static int encode(AVCodecContext *c, AVFrame *frame, AVPacket *pkt,
     }
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
-    const char *out_path = argc > 0 ? argv[0] : NULL;
-    const struct container *fmt = NULL;
-    const AVCodec *codec = NULL;
-    AVFormatContext *oc = NULL;
-    AVCodecContext *c = NULL;
-    AVStream *st = NULL;
-    AVFrame *frame = NULL;
-    AVPacket *pkt = NULL;
-    struct SwsContext *sws = NULL;
-    uint8_t *raw = NULL;
+    const char* out_path = argc > 0 ? argv[0] : NULL;
+    const struct container* fmt = NULL;
+    const AVCodec* codec = NULL;
+    AVFormatContext* oc = NULL;
+    AVCodecContext* c = NULL;
+    AVStream* st = NULL;
+    AVFrame* frame = NULL;
+    AVPacket* pkt = NULL;
+    struct SwsContext* sws = NULL;
+    uint8_t* raw = NULL;
     size_t frame_bytes = 0, row_bytes;
     int width, height, rate, bpp, wait_s, quality;
     int fd = -1, header_written = 0, file_open = 0, ret;
@@ -364,8 +367,8 @@ int main(int argc, char **argv)
     c->width = width;
     c->height = height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    c->time_base = (AVRational){ 1, rate };
-    c->framerate = (AVRational){ rate, 1 };
+    c->time_base = (AVRational){1, rate};
+    c->framerate = (AVRational){rate, 1};
     c->gop_size = 10 * rate;
     c->thread_count = 0;
     /* The viewer draws sRGB: say so, or players guess the matrix by size. */
@@ -421,8 +424,8 @@ int main(int argc, char **argv)
         fail("cannot allocate a picture: %s", av_error(ret));
         goto end;
     }
-    sws = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
-                         SWS_BILINEAR, NULL, NULL, NULL);
+    sws = sws_getContext(width, height, AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P, SWS_BILINEAR,
+                         NULL, NULL, NULL);
     if (!sws) {
         fail("cannot set up the BGRA to YUV conversion");
         ret = AVERROR(EINVAL);
@@ -458,8 +461,8 @@ int main(int argc, char **argv)
 
     start = last_report = now_seconds();
     for (;;) {
-        const uint8_t *src[4];
-        int src_stride[4] = { 0 };
+        const uint8_t* src[4];
+        int src_stride[4] = {0};
 
         got = read_frame(fd, raw, frame_bytes);
         if (got < 0) {
@@ -516,10 +519,11 @@ int main(int argc, char **argv)
     }
     {
         double elapsed = now_seconds() - start;
-        fprintf(stderr,
-                "quorvex-encoder: wrote %lld frames (%.2f s at %d frames/s) of %dx%d to %s in %.2f s, %.1f frames/s%s\n",
-                (long long)frames, (double)frames / rate, rate, width, height, out_path, elapsed,
-                elapsed > 0 ? frames / elapsed : 0.0, stop_requested ? ", stopped by signal" : "");
+        fprintf(
+            stderr,
+            "quorvex-encoder: wrote %lld frames (%.2f s at %d frames/s) of %dx%d to %s in %.2f s, %.1f frames/s%s\n",
+            (long long)frames, (double)frames / rate, rate, width, height, out_path, elapsed,
+            elapsed > 0 ? frames / elapsed : 0.0, stop_requested ? ", stopped by signal" : "");
     }
 
 end:

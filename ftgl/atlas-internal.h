@@ -29,6 +29,6 @@ void atlas_detach_font(texture_atlas_t* atlas, texture_font_t* font);
 // Implemented by the font: forget the atlas (it is being deleted).
 void font_forget_atlas(texture_font_t* font);
 
-}  // namespace ftgl
+} // namespace ftgl
 
 #endif

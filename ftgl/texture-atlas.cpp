@@ -21,7 +21,7 @@ struct SkylineNode {
 
 struct AtlasExtra {
     bool dirty = false;
-    size_t dirty_x0 = 0, dirty_y0 = 0, dirty_x1 = 0, dirty_y1 = 0;  // x1/y1 exclusive
+    size_t dirty_x0 = 0, dirty_y0 = 0, dirty_x1 = 0, dirty_y1 = 0; // x1/y1 exclusive
     std::vector<texture_font_t*> fonts;
 };
 
@@ -33,43 +33,48 @@ struct AtlasBlock {
 };
 static_assert(std::is_standard_layout<AtlasBlock>::value, "AtlasBlock must be pointer-interconvertible");
 
-AtlasExtra* extra_of(texture_atlas_t* atlas) {
-    return reinterpret_cast<AtlasBlock*>(atlas)->extra;
-}
+AtlasExtra* extra_of(texture_atlas_t* atlas) { return reinterpret_cast<AtlasBlock*>(atlas)->extra; }
 
-SkylineNode& node(const texture_atlas_t* atlas, size_t i) {
+SkylineNode& node(const texture_atlas_t* atlas, size_t i)
+{
     return *static_cast<SkylineNode*>(ftgl::vector_at(atlas->nodes, i));
 }
 
 // Lowest row at which a rw-wide region can start at node i, or false when it
 // would cross the right edge or the bottom.
-bool fit(const texture_atlas_t* atlas, size_t i, size_t rw, size_t rh, size_t* out_y) {
+bool fit(const texture_atlas_t* atlas, size_t i, size_t rw, size_t rh, size_t* out_y)
+{
     const size_t x = node(atlas, i).x;
-    if (x + rw > atlas->width) return false;
+    if (x + rw > atlas->width)
+        return false;
     size_t y = node(atlas, i).y;
     size_t covered = 0;
     for (size_t j = i; covered < rw; ++j) {
-        if (j >= atlas->nodes->size) return false;
+        if (j >= atlas->nodes->size)
+            return false;
         y = std::max(y, node(atlas, j).y);
-        if (y + rh > atlas->height) return false;
+        if (y + rh > atlas->height)
+            return false;
         covered += node(atlas, j).width;
     }
     *out_y = y;
     return true;
 }
 
-}  // namespace
+} // namespace
 
 namespace ftgl {
 
-bool atlas_allocate(texture_atlas_t* atlas, size_t w, size_t h, size_t* x, size_t* y) {
+bool atlas_allocate(texture_atlas_t* atlas, size_t w, size_t h, size_t* x, size_t* y)
+{
     const size_t rw = w + 1, rh = h + 1;
     vector_t* nodes = atlas->nodes;
 
     size_t best = nodes->size, best_bottom = static_cast<size_t>(-1), best_width = 0, best_y = 0;
     for (size_t i = 0; i < nodes->size; ++i) {
         size_t top;
-        if (!fit(atlas, i, rw, rh, &top)) continue;
+        if (!fit(atlas, i, rw, rh, &top))
+            continue;
         const size_t bottom = top + rh;
         // Lowest bottom edge keeps the skyline flat; on ties prefer the
         // narrower segment so wide gaps stay available for wide glyphs.
@@ -80,10 +85,12 @@ bool atlas_allocate(texture_atlas_t* atlas, size_t w, size_t h, size_t* x, size_
             best_y = top;
         }
     }
-    if (best == nodes->size) return false;
+    if (best == nodes->size)
+        return false;
     // Reserve first so that running out of memory cannot leave the skyline
     // half updated.
-    if (!vector_reserve(nodes, nodes->size + 1)) return false;
+    if (!vector_reserve(nodes, nodes->size + 1))
+        return false;
 
     const SkylineNode placed{node(atlas, best).x, best_y + rh, rw};
     vector_insert(nodes, best, &placed);
@@ -92,7 +99,8 @@ bool atlas_allocate(texture_atlas_t* atlas, size_t w, size_t h, size_t* x, size_
     const size_t end = placed.x + placed.width;
     for (size_t j = best + 1; j < nodes->size;) {
         SkylineNode& n = node(atlas, j);
-        if (n.x >= end) break;
+        if (n.x >= end)
+            break;
         const size_t overlap = end - n.x;
         if (n.width <= overlap) {
             vector_erase(nodes, j);
@@ -119,8 +127,10 @@ bool atlas_allocate(texture_atlas_t* atlas, size_t w, size_t h, size_t* x, size_
 }
 
 void atlas_write_gray(texture_atlas_t* atlas, size_t x, size_t y, size_t w, size_t h,
-                      const unsigned char* top_row, long pitch) {
-    if (w == 0 || h == 0) return;
+                      const unsigned char* top_row, long pitch)
+{
+    if (w == 0 || h == 0)
+        return;
     for (size_t r = 0; r < h; ++r) {
         std::memcpy(atlas->data + (y + r) * atlas->width + x, top_row + static_cast<long>(r) * pitch, w);
     }
@@ -139,7 +149,8 @@ void atlas_write_gray(texture_atlas_t* atlas, size_t x, size_t y, size_t w, size
     }
 }
 
-bool atlas_attach_font(texture_atlas_t* atlas, texture_font_t* font) {
+bool atlas_attach_font(texture_atlas_t* atlas, texture_font_t* font)
+{
     try {
         extra_of(atlas)->fonts.push_back(font);
         return true;
@@ -148,22 +159,28 @@ bool atlas_attach_font(texture_atlas_t* atlas, texture_font_t* font) {
     }
 }
 
-void atlas_detach_font(texture_atlas_t* atlas, texture_font_t* font) {
+void atlas_detach_font(texture_atlas_t* atlas, texture_font_t* font)
+{
     auto& fonts = extra_of(atlas)->fonts;
     fonts.erase(std::remove(fonts.begin(), fonts.end(), font), fonts.end());
 }
 
-}  // namespace ftgl
+} // namespace ftgl
 
 extern "C" {
 
-texture_atlas_t* texture_atlas_new(size_t width, size_t height, size_t depth) {
-    if (width < 3 || height < 3) return nullptr;
-    if (depth != 1 && depth != 3 && depth != 4) return nullptr;
-    if (width > static_cast<size_t>(-1) / height / depth) return nullptr;
+texture_atlas_t* texture_atlas_new(size_t width, size_t height, size_t depth)
+{
+    if (width < 3 || height < 3)
+        return nullptr;
+    if (depth != 1 && depth != 3 && depth != 4)
+        return nullptr;
+    if (width > static_cast<size_t>(-1) / height / depth)
+        return nullptr;
 
     auto* block = static_cast<AtlasBlock*>(std::calloc(1, sizeof(AtlasBlock)));
-    if (!block) return nullptr;
+    if (!block)
+        return nullptr;
     texture_atlas_t* atlas = &block->pub;
     atlas->width = width;
     atlas->height = height;
@@ -179,11 +196,14 @@ texture_atlas_t* texture_atlas_new(size_t width, size_t height, size_t depth) {
     return atlas;
 }
 
-void texture_atlas_delete(texture_atlas_t* atlas) {
-    if (!atlas) return;
+void texture_atlas_delete(texture_atlas_t* atlas)
+{
+    if (!atlas)
+        return;
     auto* block = reinterpret_cast<AtlasBlock*>(atlas);
     if (block->extra) {
-        for (texture_font_t* f : block->extra->fonts) ftgl::font_forget_atlas(f);
+        for (texture_font_t* f : block->extra->fonts)
+            ftgl::font_forget_atlas(f);
         delete block->extra;
     }
     ftgl::vector_delete(atlas->nodes);
@@ -191,7 +211,8 @@ void texture_atlas_delete(texture_atlas_t* atlas) {
     std::free(block);
 }
 
-int texture_atlas_take_dirty(texture_atlas_t* atlas, size_t* x, size_t* y, size_t* w, size_t* h) {
+int texture_atlas_take_dirty(texture_atlas_t* atlas, size_t* x, size_t* y, size_t* w, size_t* h)
+{
     size_t rx = 0, ry = 0, rw = 0, rh = 0;
     int result = 0;
     if (atlas) {
@@ -205,11 +226,15 @@ int texture_atlas_take_dirty(texture_atlas_t* atlas, size_t* x, size_t* y, size_
             result = 1;
         }
     }
-    if (x) *x = rx;
-    if (y) *y = ry;
-    if (w) *w = rw;
-    if (h) *h = rh;
+    if (x)
+        *x = rx;
+    if (y)
+        *y = ry;
+    if (w)
+        *w = rw;
+    if (h)
+        *h = rh;
     return result;
 }
 
-}  // extern "C"
+} // extern "C"

@@ -38,7 +38,7 @@ extern "C" {
  * are private. Use texture_glyph_get_kerning() to read kerning.
  */
 typedef struct vector_t {
-    void*  items;
+    void* items;
     size_t capacity;
     size_t size;
     size_t item_size;
@@ -50,13 +50,13 @@ typedef struct vector_t {
  * packed (width * depth bytes each, no padding).
  */
 typedef struct texture_atlas_t {
-    vector_t*      nodes;  /* packer state (skyline), private layout */
-    size_t         width;  /* texels */
-    size_t         height; /* texels */
-    size_t         depth;  /* bytes per texel: 1, 3 or 4 */
-    size_t         used;   /* texels reserved so far, including each glyph's 1-texel gap */
-    unsigned int   id;     /* free for the caller (e.g. its texture name); the library sets 0 and never reads it */
-    unsigned char* data;   /* width*height*depth bytes, zeroed at creation */
+    vector_t* nodes; /* packer state (skyline), private layout */
+    size_t width;    /* texels */
+    size_t height;   /* texels */
+    size_t depth;    /* bytes per texel: 1, 3 or 4 */
+    size_t used;     /* texels reserved so far, including each glyph's 1-texel gap */
+    unsigned int id; /* free for the caller (e.g. its texture name); the library sets 0 and never reads it */
+    unsigned char* data; /* width*height*depth bytes, zeroed at creation */
 } texture_atlas_t;
 
 /*
@@ -68,19 +68,19 @@ typedef struct texture_atlas_t {
  * (s1, t1) of its bottom-right; t grows with the row index of `data`.
  */
 typedef struct texture_glyph_t {
-    wchar_t      charcode;          /* the character this glyph was loaded for */
-    unsigned int id;                /* FreeType glyph index within the face */
-    size_t       width;             /* bitmap width in pixels (0 for blank glyphs such as space) */
-    size_t       height;            /* bitmap height in pixels (0 for blank glyphs) */
-    int          offset_x;          /* pen to left edge of the bitmap, pixels */
-    int          offset_y;          /* baseline to top edge of the bitmap, pixels, up is positive */
-    float        advance_x;         /* unhinted horizontal advance, fractional pixels */
-    float        advance_y;         /* vertical advance, pixels; 0 for horizontal text */
-    float        s0, t0;            /* top-left atlas coordinate in [0, 1] */
-    float        s1, t1;            /* bottom-right atlas coordinate in [0, 1] */
-    vector_t*    kerning;           /* kerning pairs keyed by the preceding character, private layout */
-    int          outline_type;      /* always 0: glyphs are filled, not outlined */
-    float        outline_thickness; /* always 0 */
+    wchar_t charcode;        /* the character this glyph was loaded for */
+    unsigned int id;         /* FreeType glyph index within the face */
+    size_t width;            /* bitmap width in pixels (0 for blank glyphs such as space) */
+    size_t height;           /* bitmap height in pixels (0 for blank glyphs) */
+    int offset_x;            /* pen to left edge of the bitmap, pixels */
+    int offset_y;            /* baseline to top edge of the bitmap, pixels, up is positive */
+    float advance_x;         /* unhinted horizontal advance, fractional pixels */
+    float advance_y;         /* vertical advance, pixels; 0 for horizontal text */
+    float s0, t0;            /* top-left atlas coordinate in [0, 1] */
+    float s1, t1;            /* bottom-right atlas coordinate in [0, 1] */
+    vector_t* kerning;       /* kerning pairs keyed by the preceding character, private layout */
+    int outline_type;        /* always 0: glyphs are filled, not outlined */
+    float outline_thickness; /* always 0 */
 } texture_glyph_t;
 
 /* A face of one font file at one pixel size, drawing into one atlas. */
@@ -113,8 +113,7 @@ FTGL64_API void texture_atlas_delete(texture_atlas_t* atlas);
  * texels) when something was written, 0 and zeros otherwise. Any output
  * pointer may be null. A null atlas returns 0.
  */
-FTGL64_API int texture_atlas_take_dirty(texture_atlas_t* atlas,
-                                        size_t* x, size_t* y, size_t* w, size_t* h);
+FTGL64_API int texture_atlas_take_dirty(texture_atlas_t* atlas, size_t* x, size_t* y, size_t* w, size_t* h);
 
 /*
  * Opens `filename` with FreeType at an em size of `size` pixels (fractional

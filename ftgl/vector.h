@@ -10,7 +10,8 @@ namespace ftgl {
 vector_t* vector_new(size_t item_size);
 void vector_delete(vector_t* v);
 
-inline void* vector_at(const vector_t* v, size_t i) {
+inline void* vector_at(const vector_t* v, size_t i)
+{
     return static_cast<unsigned char*>(v->items) + i * v->item_size;
 }
 
@@ -25,6 +26,6 @@ inline bool vector_push_back(vector_t* v, const void* item) { return vector_inse
 
 void vector_erase(vector_t* v, size_t i);
 
-}  // namespace ftgl
+} // namespace ftgl
 
 #endif

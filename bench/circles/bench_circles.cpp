@@ -142,12 +142,12 @@ struct PlainBuffers {
         count = static_cast<GLsizei>(indices.size());
         glGenBuffers(1, &vbo);
         glBindBuffer(GL_ARRAY_BUFFER, vbo);
-        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size() * sizeof(float)), vertices.data(),
-                     GL_STATIC_DRAW);
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(vertices.size() * sizeof(float)),
+                     vertices.data(), GL_STATIC_DRAW);
         glGenBuffers(1, &ibo);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, ibo);
-        glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(GLuint)), indices.data(),
-                     GL_STATIC_DRAW);
+        glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(GLuint)),
+                     indices.data(), GL_STATIC_DRAW);
         glBindBuffer(GL_ARRAY_BUFFER, 0);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     }
@@ -192,8 +192,9 @@ int compareWithStrip(CircleDataSets& circles, bool pickToo)
     glDisable(GL_BLEND);
     if (pickToo) {
         glEnable(GL_DEPTH_TEST);
-        report("pick colours, depth test on:", maxDifference(canvasAfter([&] { legacyRenderVbo(circles, 2); }),
-                                                             canvasAfter([&] { circles.renderVbo(2); })));
+        report("pick colours, depth test on:",
+               maxDifference(canvasAfter([&] { legacyRenderVbo(circles, 2); }),
+                             canvasAfter([&] { circles.renderVbo(2); })));
         const PickPicture first(circles);
         report("peeling pass over a first pass, depth test on:",
                maxDifference(canvasAfter([&] { legacyPostRenderVbo(circles, first.texture); }),
@@ -222,7 +223,8 @@ int main(int argc, char** argv)
     // Filled circles: GL_TRIANGLES against the previous strip, same nodes, same run.
     const int maxNodes = argc > 3 ? std::atoi(argv[3]) : 1000000;
     const int stripReps = argc > 4 ? std::atoi(argv[4]) : 1;
-    std::printf("filled circles, triangles against the previous strip (best of %d, ns per circle):\n", stripReps);
+    std::printf("filled circles, triangles against the previous strip (best of %d, ns per circle):\n",
+                stripReps);
     for (int n : {100000, 1000000}) {
         if (n > maxNodes)
             break;
@@ -243,8 +245,8 @@ int main(int argc, char** argv)
         }
         const double strip = bestOf([&] { legacyRenderVbo(circles, 1); }, stripReps) / n;
         const double triangles = bestOf([&] { circles.renderVbo(1); }, stripReps) / n;
-        std::printf("  strip %.1f ns, triangles %.1f ns, strip / triangles %.2fx\n", strip * 1e9, triangles * 1e9,
-                    strip / triangles);
+        std::printf("  strip %.1f ns, triangles %.1f ns, strip / triangles %.2fx\n", strip * 1e9,
+                    triangles * 1e9, strip / triangles);
         std::fflush(stdout);
     }
     if (argc > 5 && std::atoi(argv[5]) == 0)
@@ -296,8 +298,9 @@ int main(int argc, char** argv)
             glDisable(GL_RASTERIZER_DISCARD);
 
             std::printf("%-9d %-8s %14.1f %14.1f %14.1f %10.1f %10.2f %12.1f %12.1f %10.1f\n", n,
-                        mode == 0 ? "outline" : "filled", inst * 1e9, fallback * 1e9, plain * 1e9, fallback / inst,
-                        inst / plain, instSubmit * 1e9, fallbackSubmit * 1e9, fallbackSubmit / instSubmit);
+                        mode == 0 ? "outline" : "filled", inst * 1e9, fallback * 1e9, plain * 1e9,
+                        fallback / inst, inst / plain, instSubmit * 1e9, fallbackSubmit * 1e9,
+                        fallbackSubmit / instSubmit);
             std::fflush(stdout);
         }
     }

@@ -101,7 +101,8 @@ MemoryRow memoryRow(const std::string& stage)
 size_t tableBytes()
 {
     const size_t slots = CircleDataSets::kCapacity;
-    return slots * 4 * sizeof(*CircleDataSets::attributeTex) + slots * 3 * sizeof(*CircleDataSets::attributeTex2);
+    return slots * 4 * sizeof(*CircleDataSets::attributeTex) +
+           slots * 3 * sizeof(*CircleDataSets::attributeTex2);
 }
 
 size_t templateBytes()
@@ -144,7 +145,8 @@ std::vector<Node> outsideNodes(int n)
     nodes.reserve(static_cast<size_t>(n));
     while (static_cast<int>(nodes.size()) < n) {
         const Node v{pos(rng), pos(rng), size(rng), c(rng), c(rng), c(rng)};
-        const bool overlaps = v.x + v.size > lo && v.x - v.size < hi && v.y + v.size > lo && v.y - v.size < hi;
+        const bool overlaps =
+            v.x + v.size > lo && v.x - v.size < hi && v.y + v.size > lo && v.y - v.size < hi;
         if (!overlaps)
             nodes.push_back(v);
     }
@@ -186,10 +188,12 @@ bool foundExactlyPile(const CircleDataSets& set, int pile)
 
 void printMemory(const std::vector<MemoryRow>& rows)
 {
-    std::printf("\n== memory (KiB; tables = resident KiB of the mapping(s) holding the two tables, /proc/self/smaps) ==\n");
+    std::printf(
+        "\n== memory (KiB; tables = resident KiB of the mapping(s) holding the two tables, /proc/self/smaps) ==\n");
     std::printf("class-wide tables from the types: %zu bytes (%.2f MiB); template %zu bytes\n", tableBytes(),
                 static_cast<double>(tableBytes()) / (1024.0 * 1024.0), templateBytes());
-    std::printf("%-44s %10s %10s %10s %10s %12s\n", "stage", "VmRSS", "RssAnon", "RssFile", "tables", "dRSS prev");
+    std::printf("%-44s %10s %10s %10s %10s %12s\n", "stage", "VmRSS", "RssAnon", "RssFile", "tables",
+                "dRSS prev");
     long prev = -1;
     for (const auto& r : rows) {
         std::printf("%-44s %10ld %10ld %10ld %10ld %12ld\n", r.stage.c_str(), r.rss, r.anon, r.file,
@@ -262,7 +266,8 @@ int main(int argc, char** argv)
     for (int pile : {0, 1, 10, 100}) {
         loadPile(set, outside, pile);
         const Stats total = timeCall([&] { set.selectNodes(kWinX, kWinY, kWinW, kWinH); }, reps);
-        rows.push_back(SelectionRow{pile, set.pick_passes, set.found_list.size(), foundExactlyPile(set, pile), total});
+        rows.push_back(
+            SelectionRow{pile, set.pick_passes, set.found_list.size(), foundExactlyPile(set, pile), total});
     }
 
     std::printf("\n== circle selection bench ==\n");
@@ -282,8 +287,8 @@ int main(int argc, char** argv)
         if (r.pile == 1)
             one = &r;
         const double perPass = r.total.median / r.passes;
-        std::printf("%-6d %-7d %-6zu %-6s %8.2f (%6.2f) %8.2f (%6.2f) %12.1f %12.2f\n", r.pile, r.passes, r.found,
-                    r.exact ? "yes" : "NO", r.total.median * 1e3, r.total.best * 1e3, perPass * 1e3,
+        std::printf("%-6d %-7d %-6zu %-6s %8.2f (%6.2f) %8.2f (%6.2f) %12.1f %12.2f\n", r.pile, r.passes,
+                    r.found, r.exact ? "yes" : "NO", r.total.median * 1e3, r.total.best * 1e3, perPass * 1e3,
                     r.total.best / r.passes * 1e3, r.total.median / draw.median, perPass / draw.median);
     }
     if (one != nullptr) {

@@ -150,7 +150,8 @@ public:
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const size_t at = text.rfind(" frames/s");
         const size_t comma = text.rfind(", ", at);
-        return at == std::string::npos || comma == std::string::npos ? 0.0 : std::atof(text.c_str() + comma + 2);
+        return at == std::string::npos || comma == std::string::npos ? 0.0
+                                                                     : std::atof(text.c_str() + comma + 2);
     }
 
 private:
@@ -277,8 +278,7 @@ double rawPipeLimit(const std::string& raw, int w, int h, int frames)
     if (pid == 0) {
         close(fds[1]);
         static char sink[1 << 20];
-        while (read(fds[0], sink, sizeof sink) > 0) {
-        }
+        while (read(fds[0], sink, sizeof sink) > 0) { }
         _exit(0);
     }
     close(fds[0]);
@@ -304,7 +304,8 @@ double drawAndReadBack(GLuint stimulus, int w, int h, int frames, bool draw = tr
             drawFrame(stimulus, i, w, h);
         glReadBuffer(GL_FRONT);
         glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
-        const unsigned char* p = static_cast<const unsigned char*>(glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY));
+        const unsigned char* p =
+            static_cast<const unsigned char*>(glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY));
         if (p != nullptr)
             sum += p[size_t(i) % (size_t(w) * h * 4)];
         glUnmapBuffer(GL_PIXEL_PACK_BUFFER);

@@ -50,10 +50,7 @@ double medianMs(std::vector<double> t)
     return t[t.size() / 2];
 }
 
-float weight(int i)
-{
-    return float(std::exp(-double(i) * i / 512.0) / std::sqrt(512.0 * M_PI));
-}
+float weight(int i) { return float(std::exp(-double(i) * i / 512.0) / std::sqrt(512.0 * M_PI)); }
 
 void colourise(const std::vector<float>& v, std::vector<uint8_t>& rgba)
 {
@@ -72,7 +69,8 @@ void colourise(const std::vector<float>& v, std::vector<uint8_t>& rgba)
 // The scene's chain on the CPU: byte image, vertical blur with wrap, horizontal blur inside the image, colour.
 struct CpuSeparable {
     std::vector<uint8_t> heat = std::vector<uint8_t>(S * S);
-    std::vector<float> in = std::vector<float>(S * S), mid = std::vector<float>(S * S), out = std::vector<float>(S * S);
+    std::vector<float> in = std::vector<float>(S * S), mid = std::vector<float>(S * S),
+                       out = std::vector<float>(S * S);
     std::vector<uint8_t> rgba = std::vector<uint8_t>(S * S * 4);
     float w[64];
     CpuSeparable()
@@ -131,7 +129,8 @@ struct CpuStamping {
     {
         for (int y = -R; y <= R; ++y)
             for (int x = -R; x <= R; ++x)
-                kernel[(y + R) * (2 * R + 1) + x + R] = weight(std::abs(x)) * weight(std::abs(y)) * 256.f * 9.f;
+                kernel[(y + R) * (2 * R + 1) + x + R] =
+                    weight(std::abs(x)) * weight(std::abs(y)) * 256.f * 9.f;
     }
     void run(const std::vector<Record>& records)
     {
@@ -150,7 +149,6 @@ struct CpuStamping {
         colourise(grid, rgba);
     }
 };
-
 
 // 100,000 records spread over the whole 512 x 512 image.
 std::vector<Record> randomRecords(unsigned seed, int n = kRecords)
@@ -325,8 +323,10 @@ int main()
         std::fprintf(stderr, "heatmap programs not built\n");
         return 1;
     }
-    std::fprintf(stderr, "machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN), qvbench::cpuModel().c_str());
-    std::fprintf(stderr, "GL renderer: %s | %s | GLSL %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+    std::fprintf(stderr, "machine: nproc %ld, %s\n", sysconf(_SC_NPROCESSORS_ONLN),
+                 qvbench::cpuModel().c_str());
+    std::fprintf(stderr, "GL renderer: %s | %s | GLSL %s\n",
+                 reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                  reinterpret_cast<const char*>(glGetString(GL_VERSION)),
                  reinterpret_cast<const char*>(glGetString(GL_SHADING_LANGUAGE_VERSION)));
 
@@ -334,7 +334,8 @@ int main()
                  scene.zeroColour[1], scene.zeroColour[2], scene.zeroColour[3]);
     PixelIdentity identity{scene, legacy, 0, 0, {}};
     provePixelIdentity(identity);
-    std::fprintf(stderr, "pixel identity, library vs previous path: %d comparisons, max per-channel difference %d\n",
+    std::fprintf(stderr,
+                 "pixel identity, library vs previous path: %d comparisons, max per-channel difference %d\n",
                  identity.comparisons, identity.worst);
     for (const auto& f : identity.failures)
         std::fprintf(stderr, "  DIFFERS: %s\n", f.c_str());
@@ -350,14 +351,18 @@ int main()
     std::vector<Case> cases;
     cases.push_back({"(a) same 100,000 records every frame", {randomRecords(7)}, S, S});
     cases.push_back({"(b) all 100,000 records changed every frame",
-                     {randomRecords(21), randomRecords(22), randomRecords(23), randomRecords(24)}, S, S});
+                     {randomRecords(21), randomRecords(22), randomRecords(23), randomRecords(24)},
+                     S,
+                     S});
     cases.push_back({"(c) 16:9 clustered recording, changed every frame",
-                     {clusteredRecords(31), clusteredRecords(32), clusteredRecords(33), clusteredRecords(34)}, kWide,
+                     {clusteredRecords(31), clusteredRecords(32), clusteredRecords(33), clusteredRecords(34)},
+                     kWide,
                      kHigh});
-    std::fprintf(stderr,
-                 "records: %d, heat image %d x %d; update + draw in ms, medians over 4 rounds of runs of each "
-                 "(16 frames library, 8 previous, 16 CPU; glFinish around each)\n",
-                 kRecords, S, S);
+    std::fprintf(
+        stderr,
+        "records: %d, heat image %d x %d; update + draw in ms, medians over 4 rounds of runs of each "
+        "(16 frames library, 8 previous, 16 CPU; glFinish around each)\n",
+        kRecords, S, S);
     std::fprintf(stderr, "%-52s %9s %9s %9s %11s %11s\n", "case", "library", "previous", "CPU blur",
                  "prev / lib", "lib / CPU");
     CpuSeparable separable;

@@ -25,14 +25,13 @@ const char* const kWeights =
     "0.00027699053, 0.00022918515, 0.00018889113, 0.00015507443, 0.0001268155, 0.00010330184, 0.00008381993, 0.000067747,\n"
     "0.000054542668, 0.000043740751, 0.000034941345, 0.000027803313, 0.00002203723, 0.000017398869, 0.000013683227, 0.00001071913\n";
 
-const char* const kVertexSource =
-    "#version 120\n"
-    "void main()\n"
-    "{\n"
-    "    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;\n"
-    "    gl_FrontColor = gl_Color;\n"
-    "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
-    "}\n";
+const char* const kVertexSource = "#version 120\n"
+                                  "void main()\n"
+                                  "{\n"
+                                  "    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;\n"
+                                  "    gl_FrontColor = gl_Color;\n"
+                                  "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
+                                  "}\n";
 
 // What both blur passes declare: the sampled texture, any extra uniforms, the
 // 64 weights initialised in the source, and the step of one cell.
@@ -154,7 +153,8 @@ LegacyHeatmapScene::LegacyHeatmapScene()
     const GLenum glew = glewInit();
     // Without a GLX display GLEW still loads the entry points of the current context.
     if (glew != GLEW_OK && glew != GLEW_ERROR_NO_GLX_DISPLAY)
-        debug_trace("LegacyHeatmapScene: glewInit: %s \n", reinterpret_cast<const char*>(glewGetErrorString(glew)));
+        debug_trace("LegacyHeatmapScene: glewInit: %s \n",
+                    reinterpret_cast<const char*>(glewGetErrorString(glew)));
     progress(" start glew ");
     progress(" load shader ");
     try {
@@ -303,7 +303,8 @@ void LegacyHeatmapScene::updateHeatMapImage(const void* image, int w, int h, int
     m_heatmapH = h;
     if (!heatMapImage)
         return;
-    std::memset(heatMapImage.get(), 0, static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize));
+    std::memset(heatMapImage.get(), 0,
+                static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize));
     const unsigned char* record = static_cast<const unsigned char*>(image);
     for (int i = 0; record != nullptr && i < imageSize; ++i, record += kRecordBytes) {
         int32_t xy[2];
@@ -421,7 +422,8 @@ void LegacyHeatmapScene::drawHeatMap()
         return;
     if (heatmapTextureId != 0) {
         uploadHeatImage();
-        std::memset(heatMapImage.get(), 0, static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize));
+        std::memset(heatMapImage.get(), 0,
+                    static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize));
     }
     const PassState caller = PassState::save();
     runBlurPasses();

@@ -41,7 +41,7 @@ double medianMs(int runs, const std::function<void()>& setup, const std::functio
     return ms[ms.size() / 2];
 }
 
-void nothing() {}
+void nothing() { }
 
 struct Pair {
     double a, b;
@@ -75,7 +75,8 @@ void patternRow(BYTE* line, int w, int y)
     }
 }
 
-bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, const RowFill& fill = patternRow)
+bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h,
+                const RowFill& fill = patternRow)
 {
     FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
     if (dib == nullptr)
@@ -135,7 +136,7 @@ void decodeAlone(const char* path)
 
 long fileBytes(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
@@ -188,9 +189,11 @@ int main()
         };
     };
     medianMs(3, nothing, draws([&] { tm->drawPlainTexture(name, 0, 0, 1920, 1080, false); })); // warm-up
-    const Pair drawn = pairedMs(15, nothing, draws([&] { tm->drawPlainTexture(name, 0, 0, 1920, 1080, false); }),
-                                nothing, draws([&] { bareQuad(id, 1920, 1080); }));
-    ratio("DrawTexture 1920x1080, cached (per draw)", drawn.a / frames, "bare textured quad", drawn.b / frames);
+    const Pair drawn =
+        pairedMs(15, nothing, draws([&] { tm->drawPlainTexture(name, 0, 0, 1920, 1080, false); }), nothing,
+                 draws([&] { bareQuad(id, 1920, 1080); }));
+    ratio("DrawTexture 1920x1080, cached (per draw)", drawn.a / frames, "bare textured quad",
+          drawn.b / frames);
 
     // 2. First load versus FreeImage's decode of the file alone.
     auto firstLoad = [&] { tm->LoadTexture(name, false); };
@@ -207,7 +210,8 @@ int main()
         GLuint t = 0;
         glGenTextures(1, &t);
         glBindTexture(GL_TEXTURE_2D, t);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1920, 1080, 0, GL_BGR, GL_UNSIGNED_BYTE, FreeImage_GetBits(dib));
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1920, 1080, 0, GL_BGR, GL_UNSIGNED_BYTE,
+                     FreeImage_GetBits(dib));
         glFinish();
         glDeleteTextures(1, &t);
         FreeImage_Unload(dib);
@@ -224,16 +228,19 @@ int main()
     } pages[] = {
         {"flat white", [](BYTE* line, int w, int) { std::fill(line, line + 3 * w, BYTE(255)); }},
         {"stimulus pattern", patternRow},
-        {"random noise", [&](BYTE* line, int w, int) {
+        {"random noise",
+         [&](BYTE* line, int w, int) {
              for (int i = 0; i < 3 * w; ++i)
                  line[i] = static_cast<BYTE>(random() >> 24);
          }},
         // Smooth gradients with a little noise, like photographs on a page:
         // PNG keeps about half the bytes, all as Huffman-coded literals.
-        {"photo-like", [&](BYTE* line, int w, int y) {
+        {"photo-like",
+         [&](BYTE* line, int w, int y) {
              for (int x = 0; x < w; ++x) {
                  const int n = static_cast<int>(random() >> 28) - 8;
-                 line[3 * x + 0] = clampByte(128 + static_cast<int>(100 * std::sin(x * 0.01 + y * 0.003)) + n);
+                 line[3 * x + 0] =
+                     clampByte(128 + static_cast<int>(100 * std::sin(x * 0.01 + y * 0.003)) + n);
                  line[3 * x + 1] = clampByte((y / 8) % 256 + n);
                  line[3 * x + 2] = clampByte(x / 5 + n);
              }
@@ -250,9 +257,7 @@ int main()
         for (int i = 0; i < 3; ++i) {
             tm->clearLargeTexture();
             timeBoth(wall[0], cpu[0], [&] { tm->drawWebPageTexture(path.c_str(), 0, 0, 1280, 30000); });
-            timeBoth(wall[1], cpu[1], [&] {
-                decodeAlone(path.c_str());
-            });
+            timeBoth(wall[1], cpu[1], [&] { decodeAlone(path.c_str()); });
         }
         tm->clearLargeTexture();
         const std::string what = std::string("DrawWebPageTexture 1280x30000 load, ") + kind.name;
@@ -261,7 +266,8 @@ int main()
                fileBytes(path) / 1e6, median(cpu[0]), median(cpu[1]), median(cpu[0]) / median(cpu[1]));
     }
     tm->drawWebPageTexture(page.c_str(), 0, 0, 1280, 30000);
-    const double pageDraw = medianMs(15, nothing, [&] { tm->drawWebPageTexture(page.c_str(), 0, -5000, 1280, 30000); });
+    const double pageDraw =
+        medianMs(15, nothing, [&] { tm->drawWebPageTexture(page.c_str(), 0, -5000, 1280, 30000); });
     printf("DrawWebPageTexture 1280x30000: per frame %.3f ms (%zu bands)\n", pageDraw,
            tm->mega_texture_list.empty() ? size_t(0) : tm->mega_texture_list[0]->m_tex_list.size());
     tm->clearLargeTexture();
@@ -273,11 +279,13 @@ int main()
         const std::string out = std::string(dir) + "/view." + ext;
         tm->drawPlainTexture(name, 0, 0, 1920, 1080, false);
         cache.saveAsImage(out); // sizes the buffer
-        const Pair saved = pairedMs(9, nothing, [&] { cache.saveAsImage(out); }, nothing, [&] {
-            glPixelStorei(GL_PACK_ALIGNMENT, 4);
-            glReadPixels(0, 0, 1920, 1080, GL_BGRA, GL_UNSIGNED_BYTE, client.data());
-            tm->saveImage(1920, 1080, client.data(), out);
-        });
+        const Pair saved = pairedMs(
+            9, nothing, [&] { cache.saveAsImage(out); }, nothing,
+            [&] {
+                glPixelStorei(GL_PACK_ALIGNMENT, 4);
+                glReadPixels(0, 0, 1920, 1080, GL_BGRA, GL_UNSIGNED_BYTE, client.data());
+                tm->saveImage(1920, 1080, client.data(), out);
+            });
         const std::string what = std::string("saveBuffer 1920x1080 (.") + ext + ")";
         ratio(what.c_str(), saved.a, "glReadPixels to memory + same save", saved.b);
     }

@@ -33,7 +33,8 @@ constexpr int kChars = 8;
 constexpr int kWarmUpFrames = 10;
 constexpr size_t kAtlasSize = 512;
 // The glyphs QX_FTFont::init preloads: printable ASCII, space to tilde.
-const wchar_t kPreloaded[] = L" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+const wchar_t kPreloaded[] =
+    L" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 // The same hinting and rendering the font library asks FreeType for.
 constexpr FT_Int32 kLoadFlags = FT_LOAD_RENDER | FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_LIGHT;
 
@@ -41,10 +42,7 @@ const char kDejaVu[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+double secondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 double median(std::vector<double> v)
 {
@@ -226,7 +224,8 @@ void benchLabels(const char* path, const char* fontName, int size, int reps)
     for (const auto& q : quads)
         indices += q.index.size();
     if (indices != size_t(kLabels) * kChars * 6) {
-        std::printf("%-14s %4d  layout gave %zu indices, expected %d\n", fontName, size, indices, kLabels * kChars * 6);
+        std::printf("%-14s %4d  layout gave %zu indices, expected %d\n", fontName, size, indices,
+                    kLabels * kChars * 6);
         return;
     }
 
@@ -262,8 +261,8 @@ void benchLabels(const char* path, const char* fontName, int size, int reps)
     }
     const double o = median(ours) / kLabels, l = median(limit) / kLabels, t = median(textured) / kLabels,
                  g = median(toggled) / kLabels;
-    std::printf("%-14s %4d %9.2f %9.2f %9.2f %9.2f %9.2f %10.2f %10.2f %10.2f\n", fontName, size, o * 1e6, l * 1e6,
-                t * 1e6, g * 1e6, median(layout) / kLabels * 1e6, o / l, o / t, o / g);
+    std::printf("%-14s %4d %9.2f %9.2f %9.2f %9.2f %9.2f %10.2f %10.2f %10.2f\n", fontName, size, o * 1e6,
+                l * 1e6, t * 1e6, g * 1e6, median(layout) / kLabels * 1e6, o / l, o / t, o / g);
     std::fflush(stdout);
 }
 
@@ -277,7 +276,8 @@ double timeFreeType(const char* path, int size)
     FT_Face face = nullptr;
     const auto t0 = Clock::now();
     bool ok = FT_Init_FreeType(&library) == 0 && FT_New_Face(library, path, 0, &face) == 0 &&
-              FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0 && FT_Set_Char_Size(face, 0, size * 64, 72, 72) == 0;
+              FT_Select_Charmap(face, FT_ENCODING_UNICODE) == 0 &&
+              FT_Set_Char_Size(face, 0, size * 64, 72, 72) == 0;
     for (const wchar_t* c = kPreloaded; ok && *c; ++c)
         ok = FT_Load_Char(face, static_cast<FT_ULong>(*c), kLoadFlags) == 0;
     const double s = secondsSince(t0);
@@ -293,7 +293,8 @@ double timeFontLibrary(const char* path, int size)
 {
     const auto t0 = Clock::now();
     texture_atlas_t* atlas = texture_atlas_new(kAtlasSize, kAtlasSize, 1);
-    texture_font_t* font = atlas != nullptr ? texture_font_new(atlas, path, static_cast<float>(size)) : nullptr;
+    texture_font_t* font =
+        atlas != nullptr ? texture_font_new(atlas, path, static_cast<float>(size)) : nullptr;
     const size_t missed = font != nullptr ? texture_font_load_glyphs(font, kPreloaded) : 1;
     const double s = secondsSince(t0);
     texture_font_delete(font);
@@ -331,8 +332,7 @@ CreationRow benchCreation(const char* path, int size, int reps)
             // loaded once per context (timed here only, not used).
             glewExperimental = GL_TRUE;
             glew.push_back(timeGl([] { glewInit(); }));
-            while (glGetError() != GL_NO_ERROR) {
-            }
+            while (glGetError() != GL_NO_ERROR) { }
         }
     }
     if (!ok)
@@ -375,10 +375,10 @@ int main(int argc, char** argv)
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 
-    std::printf("\nlabels: %d x \"Fix dddd\" per frame, canvas %d x %d y-up, median of %d frames\n", kLabels, kWidth,
-                kHeight, labelReps);
-    std::printf("%-14s %4s %9s %9s %9s %9s %9s %10s %10s %10s\n", "font", "px", "ours us", "limit us", "tex us",
-                "toggle us", "layout us", "ours/limit", "ours/tex", "ours/tog");
+    std::printf("\nlabels: %d x \"Fix dddd\" per frame, canvas %d x %d y-up, median of %d frames\n", kLabels,
+                kWidth, kHeight, labelReps);
+    std::printf("%-14s %4s %9s %9s %9s %9s %9s %10s %10s %10s\n", "font", "px", "ours us", "limit us",
+                "tex us", "toggle us", "layout us", "ours/limit", "ours/tex", "ours/tog");
     std::printf("(us per label; tex: the limit textured and blended, set once per frame; toggle: set and\n"
                 " unset around each label; layout: decoding and laying out only, no GL)\n");
     // Two passes: in this process the first two fonts made draw their labels
@@ -393,8 +393,8 @@ int main(int argc, char** argv)
     }
 
     std::printf("\ncreation: 95 glyphs, median of %d, milliseconds\n", createReps);
-    std::printf("%-14s %4s %10s %10s %10s %10s %10s %10s %12s\n", "font", "px", "freetype", "font lib", "QX_FTFont",
-                "glewInit", "QX/ft", "lib/ft", "(QX+glew)/ft");
+    std::printf("%-14s %4s %10s %10s %10s %10s %10s %10s %12s\n", "font", "px", "freetype", "font lib",
+                "QX_FTFont", "glewInit", "QX/ft", "lib/ft", "(QX+glew)/ft");
     const struct {
         const char* name;
         const char* path;

@@ -50,9 +50,11 @@ extern "C" {
 extern char** environ;
 
 extern "C" {
-JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass, jlong, jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong, jint, jint,
-                                                                                   jint, jint, jint, jint, jint, jint);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass, jlong,
+                                                                                 jint);
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong,
+                                                                                    jint, jint, jint, jint,
+                                                                                    jint, jint, jint, jint);
 }
 
 namespace {
@@ -64,7 +66,8 @@ constexpr int kCycles = 1000;
 
 using Clock = std::chrono::steady_clock;
 
-double secondsOf(const std::function<void()>& work) {
+double secondsOf(const std::function<void()>& work)
+{
     const auto t0 = Clock::now();
     work();
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -73,14 +76,16 @@ double secondsOf(const std::function<void()>& work) {
 // The library prints to standard output; keep it out of the timings and the report.
 class QuietStdout {
 public:
-    QuietStdout() {
+    QuietStdout()
+    {
         std::fflush(stdout);
         saved_ = dup(STDOUT_FILENO);
         const int null = ::open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         ::close(null);
     }
-    ~QuietStdout() {
+    ~QuietStdout()
+    {
         std::fflush(stdout);
         dup2(saved_, STDOUT_FILENO);
         ::close(saved_);
@@ -90,12 +95,14 @@ private:
     int saved_;
 };
 
-jlong openClip(const std::string& path, const char* loader) {
+jlong openClip(const std::string& path, const char* loader)
+{
     QuietStdout quiet;
     return qv::registerHandle(qv::openClip(strdup(path.c_str()), loader));
 }
 
-void releaseClip(jlong clip) {
+void releaseClip(jlong clip)
+{
     QuietStdout quiet;
     auto* res = reinterpret_cast<VideoRes*>(clip);
     qv::forgetHandle(res);
@@ -107,13 +114,14 @@ struct Split {
     double load = 0, draw = 0;
 };
 
-int loadAndDraw(jlong clip, int frame, Split* split = nullptr) {
+int loadAndDraw(jlong clip, int frame, Split* split = nullptr)
+{
     const auto t0 = Clock::now();
     const int got = Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, clip, frame);
     glFinish(); // the upload is done when GL has taken the pixels
     const auto t1 = Clock::now();
-    Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, clip, 0, 0, kWidth, kHeight, 0, 0,
-                                                                 kWidth, kHeight);
+    Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, clip, 0, 0, kWidth,
+                                                                 kHeight, 0, 0, kWidth, kHeight);
     glFinish(); // as the canvas's buffer swap would
     if (split) {
         split->load += std::chrono::duration<double>(t1 - t0).count();
@@ -123,7 +131,8 @@ int loadAndDraw(jlong clip, int frame, Split* split = nullptr) {
 }
 
 // The frame number the canvas shows (read back bottom row first).
-int shownNumber() {
+int shownNumber()
+{
     std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glReadPixels(0, 0, kWidth, kHeight, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
@@ -132,12 +141,14 @@ int shownNumber() {
 
 // ---- baselines: FFmpeg without us ----
 
-double ffmpegProgramSeconds(const std::string& path) {
-    const char* argv[] = {"ffmpeg", "-nostdin", "-v", "error", "-threads", "2", "-i", path.c_str(), "-f", "null", "-",
-                          nullptr};
+double ffmpegProgramSeconds(const std::string& path)
+{
+    const char* argv[] = {"ffmpeg", "-nostdin",   "-v", "error", "-threads", "2",
+                          "-i",     path.c_str(), "-f", "null",  "-",        nullptr};
     return secondsOf([&] {
         pid_t pid = 0;
-        if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return;
+        if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            return;
         int status = 0;
         waitpid(pid, &status, 0);
     });
@@ -150,21 +161,24 @@ struct PlainDecoder {
     AVFrame* frame = av_frame_alloc();
     int stream = -1;
 
-    explicit PlainDecoder(const std::string& path) {
+    explicit PlainDecoder(const std::string& path)
+    {
         const AVCodec* decoder = nullptr;
         if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0 ||
             avformat_find_stream_info(format, nullptr) < 0 ||
             (stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0)) < 0)
             return;
         codec = avcodec_alloc_context3(decoder);
-        if (!codec) return;
+        if (!codec)
+            return;
         codec->thread_count = 2;
         codec->thread_type = FF_THREAD_FRAME;
         if (avcodec_parameters_to_context(codec, format->streams[stream]->codecpar) < 0 ||
             avcodec_open2(codec, decoder, nullptr) < 0)
             avcodec_free_context(&codec);
     }
-    ~PlainDecoder() {
+    ~PlainDecoder()
+    {
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
@@ -173,8 +187,10 @@ struct PlainDecoder {
     bool ok() const { return codec && packet && frame; }
 
     // Decodes up to `count` frames from the current position; the number decoded.
-    int decode(int count) {
-        if (!ok()) return 0;
+    int decode(int count)
+    {
+        if (!ok())
+            return 0;
         int got = 0;
         bool ended = false;
         while (got < count) {
@@ -183,21 +199,25 @@ struct PlainDecoder {
                 ++got;
                 continue;
             }
-            if (ret == AVERROR_EOF || ended) break;
+            if (ret == AVERROR_EOF || ended)
+                break;
             if (av_read_frame(format, packet) < 0) {
                 ended = true;
                 avcodec_send_packet(codec, nullptr);
                 continue;
             }
-            if (packet->stream_index == stream) avcodec_send_packet(codec, packet); // a refused packet is skipped
+            if (packet->stream_index == stream)
+                avcodec_send_packet(codec, packet); // a refused packet is skipped
             av_packet_unref(packet);
         }
         return got;
     }
 
     // Seeks to the key frame at `frame` (the clip has one every kClipKeyInterval frames).
-    void seekToFrame(int frame) {
-        if (!ok()) return;
+    void seekToFrame(int frame)
+    {
+        if (!ok())
+            return;
         const AVStream* st = format->streams[stream];
         const int64_t ts = av_rescale_q(frame, AVRational{1, qvtest::kClipFramesPerSecond}, st->time_base);
         av_seek_frame(format, stream, ts, AVSEEK_FLAG_BACKWARD);
@@ -205,20 +225,24 @@ struct PlainDecoder {
     }
 };
 
-long statusKiB(const char* field) {
+long statusKiB(const char* field)
+{
     std::ifstream in("/proc/self/status");
     std::string line;
     const size_t length = std::strlen(field);
     while (std::getline(in, line))
-        if (line.compare(0, length, field) == 0) return std::atol(line.c_str() + length);
+        if (line.compare(0, length, field) == 0)
+            return std::atol(line.c_str() + length);
     return -1;
 }
 
-std::string cpuModel() {
+std::string cpuModel()
+{
     std::ifstream in("/proc/cpuinfo");
     std::string line;
     while (std::getline(in, line))
-        if (line.compare(0, 10, "model name") == 0) return line.substr(line.find(':') + 2);
+        if (line.compare(0, 10, "model name") == 0)
+            return line.substr(line.find(':') + 2);
     return "unknown";
 }
 
@@ -227,7 +251,9 @@ std::string cpuModel() {
 // With `linear`, GL_LINEAR filters instead of GL's defaults (which the clip keeps).
 // `uploadW` x `uploadH` is the region sent each time (the whole texture, or the
 // frame's region as the clip sends it); `type` the client pixel type.
-double bareUploadAndDrawMs(bool linear, int uploadW = 2048, int uploadH = 1024, GLenum type = GL_UNSIGNED_BYTE) {
+double bareUploadAndDrawMs(bool linear, int uploadW = 2048, int uploadH = 1024,
+                           GLenum type = GL_UNSIGNED_BYTE)
+{
     constexpr int kTexW = 2048, kTexH = 1024, kRepeats = 30;
     std::vector<uint8_t> pixels(static_cast<size_t>(kTexW) * kTexH * 4, 128);
     GLuint texture = 0;
@@ -261,7 +287,8 @@ double bareUploadAndDrawMs(bool linear, int uploadW = 2048, int uploadH = 1024, 
 
 // The clip's upload alone (`updates`, as loadNextFrame calls it) of a
 // kWidth x kHeight BGRA frame into its 2048 x 1024 texture, glFinish after each.
-double clipUploadMs() {
+double clipUploadMs()
+{
     constexpr int kRepeats = 60;
     std::vector<uint8_t> frame(static_cast<size_t>(kWidth) * kHeight * 4, 77);
     VideoRes clip;
@@ -288,17 +315,20 @@ const LoaderPath kPaths[] = {{"ffmpegloader (random access)", "ffmpegloader"},
 
 // Loads the clip's frames in order without drawing: decoding, conversion and
 // upload only. Frames per second, or 0 when a frame failed.
-double loadOnlyFps(const std::string& path, const char* loader) {
+double loadOnlyFps(const std::string& path, const char* loader)
+{
     const jlong clip = openClip(path, loader);
-    if (!clip) return 0;
+    if (!clip)
+        return 0;
     bool allLoaded = true;
     double seconds;
     {
         QuietStdout quiet;
         seconds = secondsOf([&] {
             for (int n = 0; n < kFrames; ++n)
-                allLoaded =
-                    Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, clip, n) >= 0 && allLoaded;
+                allLoaded = Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, clip,
+                                                                                      n) >= 0 &&
+                            allLoaded;
             glFinish();
         });
     }
@@ -308,20 +338,25 @@ double loadOnlyFps(const std::string& path, const char* loader) {
 
 // The plug-in alone, without the library or GL: ffmpegloader's GetFrame in
 // order into a BGRA buffer. Frames per second, or 0 when a frame failed.
-double pluginOnlyFps(const std::string& path) {
+double pluginOnlyFps(const std::string& path)
+{
     void* module = dlopen("libffmpegloader.so", RTLD_NOW | RTLD_LOCAL); // found beside the library
-    auto info = module ? reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"))
-                       : nullptr;
+    auto info =
+        module ? reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"))
+               : nullptr;
     KVG_VideoLoader table{};
-    if (!info || !info(&table) || !table.OpenFile || !table.GetFrame || !table.CloseFile) return 0;
+    if (!info || !info(&table) || !table.OpenFile || !table.GetFrame || !table.CloseFile)
+        return 0;
     void* file = table.OpenFile(const_cast<char*>(path.c_str()), 1);
-    if (!file) return 0;
+    if (!file)
+        return 0;
     std::vector<char> pixels(static_cast<size_t>(kWidth) * kHeight * 4);
     bool allDelivered = true;
     const double seconds = secondsOf([&] {
         for (int n = 0; n < kFrames; ++n) {
             int delivered = -1;
-            allDelivered = table.GetFrame(file, pixels.data(), kWidth * 4, 32, n, &delivered) == n && allDelivered;
+            allDelivered =
+                table.GetFrame(file, pixels.data(), kWidth * 4, 32, n, &delivered) == n && allDelivered;
         }
     });
     table.CloseFile(file);
@@ -330,22 +365,24 @@ double pluginOnlyFps(const std::string& path) {
 }
 
 // Plays the clip in order; frames per second, or 0 when a frame failed.
-double playbackFps(const std::string& path, const char* loader, int* lastShown, Split* split) {
+double playbackFps(const std::string& path, const char* loader, int* lastShown, Split* split)
+{
     const jlong clip = openClip(path, loader);
-    if (!clip) return 0;
+    if (!clip)
+        return 0;
     bool allShown = true;
     double seconds;
     {
         QuietStdout quiet;
         seconds = secondsOf([&] {
-            for (int n = 0; n < kFrames; ++n) allShown = loadAndDraw(clip, n, split) >= 0 && allShown;
+            for (int n = 0; n < kFrames; ++n)
+                allShown = loadAndDraw(clip, n, split) >= 0 && allShown;
         });
     }
     *lastShown = shownNumber();
     releaseClip(clip);
     return allShown ? kFrames / seconds : 0;
 }
-
 
 // ---- pixel identity of the clip's texture against the plain upload ----
 
@@ -359,15 +396,19 @@ struct PlainUpload {
     std::vector<uint8_t> staging;
     int pw = 0, ph = 0, bpp = 0;
 
-    ~PlainUpload() {
-        if (texture != 0) glDeleteTextures(1, &texture);
+    ~PlainUpload()
+    {
+        if (texture != 0)
+            glDeleteTextures(1, &texture);
     }
     // True when the store was made anew.
-    bool upload(int w, int h, const uint8_t* frame, int frameBpp) {
+    bool upload(int w, int h, const uint8_t* frame, int frameBpp)
+    {
         const int localpw = getPower2(w), localph = getPower2(h);
         bool remade = false;
         if (pw < localpw || ph < localph || bpp < frameBpp) {
-            if (texture != 0) glDeleteTextures(1, &texture);
+            if (texture != 0)
+                glDeleteTextures(1, &texture);
             texture = 0;
             pw = std::max(pw, localpw);
             ph = std::max(ph, localph);
@@ -376,9 +417,11 @@ struct PlainUpload {
             remade = true;
         }
         const bool define = texture == 0;
-        if (define) glGenTextures(1, &texture);
+        if (define)
+            glGenTextures(1, &texture);
         const size_t row = static_cast<size_t>(w) * frameBpp, stride = static_cast<size_t>(pw) * frameBpp;
-        for (int y = 0; y < h; ++y) std::memcpy(staging.data() + y * stride, frame + y * row, row);
+        for (int y = 0; y < h; ++y)
+            std::memcpy(staging.data() + y * stride, frame + y * row, row);
         const GLenum format = frameBpp == 3 ? GL_BGR : GL_BGRA;
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glBindTexture(GL_TEXTURE_2D, texture);
@@ -402,7 +445,8 @@ struct TextureImage {
     std::vector<uint8_t> texels;
 };
 
-TextureImage readTexture(GLuint texture) {
+TextureImage readTexture(GLuint texture)
+{
     TextureImage image;
     glBindTexture(GL_TEXTURE_2D, texture);
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &image.w);
@@ -420,7 +464,8 @@ struct FrameStep {
 // and to the plain upload and compares after every frame: texture size and
 // format, every texel, m_rw/m_rh, and whether the texture was made anew.
 // Prints the first difference; true when there was none.
-bool sameAsPlainUpload(const char* label, const std::vector<FrameStep>& steps) {
+bool sameAsPlainUpload(const char* label, const std::vector<FrameStep>& steps)
+{
     VideoRes clip;
     PlainUpload plain;
     std::mt19937 random(static_cast<unsigned>(steps.size()) * 7919u);
@@ -428,7 +473,8 @@ bool sameAsPlainUpload(const char* label, const std::vector<FrameStep>& steps) {
     for (size_t i = 0; i < steps.size() && same; ++i) {
         const FrameStep& step = steps[i];
         std::vector<uint8_t> frame(static_cast<size_t>(step.w) * step.h * step.bpp);
-        for (uint8_t& byte : frame) byte = static_cast<uint8_t>(random());
+        for (uint8_t& byte : frame)
+            byte = static_cast<uint8_t>(random());
         const GLuint before = clip.m_mTex;
         {
             QuietStdout quiet;
@@ -455,8 +501,9 @@ bool sameAsPlainUpload(const char* label, const std::vector<FrameStep>& steps) {
                   std::to_string(at / static_cast<size_t>(ours.w)) + ") differs";
         }
         same = why.empty();
-        std::printf("  %s, frame %zu: %dx%d, %d bytes per pixel -> texture %dx%d%s: %s\n", label, i, step.w, step.h,
-                    step.bpp, ours.w, ours.h, remade ? " (new)" : "", same ? "identical" : why.c_str());
+        std::printf("  %s, frame %zu: %dx%d, %d bytes per pixel -> texture %dx%d%s: %s\n", label, i, step.w,
+                    step.h, step.bpp, ours.w, ours.h, remade ? " (new)" : "",
+                    same ? "identical" : why.c_str());
     }
     {
         QuietStdout quiet;
@@ -465,25 +512,27 @@ bool sameAsPlainUpload(const char* label, const std::vector<FrameStep>& steps) {
     return same;
 }
 
-bool textureIdentityCheck() {
+bool textureIdentityCheck()
+{
     std::printf("-- texture contents against the plain upload (glGetTexImage after each frame) --\n");
     // Smaller frames after larger ones (the store kept), wider-but-lower frames,
     // larger frames (the store remade), odd sizes, 3 and 4 bytes per pixel mixed.
-    const std::vector<FrameStep> four = {{720, 480, 4},  {300, 200, 4},  {1000, 500, 4}, {720, 480, 4},
-                                         {1, 1, 4},      {1100, 600, 4}, {640, 360, 4},  {1280, 720, 4},
-                                         {2000, 1000, 4}, {17, 9, 4},    {33, 1023, 4},  {2048, 1024, 4}};
+    const std::vector<FrameStep> four = {{720, 480, 4},   {300, 200, 4},  {1000, 500, 4}, {720, 480, 4},
+                                         {1, 1, 4},       {1100, 600, 4}, {640, 360, 4},  {1280, 720, 4},
+                                         {2000, 1000, 4}, {17, 9, 4},     {33, 1023, 4},  {2048, 1024, 4}};
     const std::vector<FrameStep> mixed = {{640, 360, 4}, {300, 100, 4}, {501, 301, 3}, {250, 350, 3},
                                           {640, 360, 4}, {99, 77, 4},   {700, 400, 3}, {1500, 90, 4},
                                           {1100, 80, 4}, {7, 5, 3}};
-    const std::vector<FrameStep> threeFirst = {{641, 479, 3}, {320, 240, 3}, {700, 400, 4}, {333, 222, 4},
-                                               {701, 401, 3}};
+    const std::vector<FrameStep> threeFirst = {
+        {641, 479, 3}, {320, 240, 3}, {700, 400, 4}, {333, 222, 4}, {701, 401, 3}};
     return sameAsPlainUpload("4 bytes", four) && sameAsPlainUpload("mixed", mixed) &&
            sameAsPlainUpload("3 bytes first", threeFirst);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     const bool playbackOnly = argc > 2 && std::strcmp(argv[2], "playback") == 0;
     const std::string clipPath = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, kWidth, kHeight, kFrames});
@@ -508,10 +557,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("== video bench ==\n");
-    std::printf("cpu: %s | nproc %ld (shared) | renderer: %s | %s\n", cpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN),
-                glGetString(GL_RENDERER), glGetString(GL_VERSION));
+    std::printf("cpu: %s | nproc %ld (shared) | renderer: %s | %s\n", cpuModel().c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), glGetString(GL_RENDERER), glGetString(GL_VERSION));
     std::printf("clip: H.264 (libx264, 2 B-frames, key frame every %d) %dx%d, %d frames at %d fps, %s\n",
-                qvtest::kClipKeyInterval, kWidth, kHeight, kFrames, qvtest::kClipFramesPerSecond, clipPath.c_str());
+                qvtest::kClipKeyInterval, kWidth, kHeight, kFrames, qvtest::kClipFramesPerSecond,
+                clipPath.c_str());
 
     // ---- playback in order; ours and the baselines alternate run by run ----
     std::vector<double> program, plain;
@@ -532,7 +582,8 @@ int main(int argc, char** argv) {
         bareGl.push_back(bareUploadAndDrawMs(false));
         bareGlFrame.push_back(bareUploadAndDrawMs(false, kWidth, kHeight));
         bareGlFrameRev.push_back(bareUploadAndDrawMs(false, kWidth, kHeight, GL_UNSIGNED_INT_8_8_8_8_REV));
-        if (playbackOnly) continue;
+        if (playbackOnly)
+            continue;
         loadOnly.push_back(loadOnlyFps(clipPath, "ffmpegloader"));
         pluginOnly.push_back(pluginOnlyFps(clipPath));
         bareGlLinear.push_back(bareUploadAndDrawMs(true));
@@ -542,7 +593,8 @@ int main(int argc, char** argv) {
         return v[v.size() / 2];
     };
     const double programFps = median(program), plainFps = median(plain);
-    std::printf("\n-- playback in order, %d frames, median of %d runs (frames per second) --\n", kFrames, runs);
+    std::printf("\n-- playback in order, %d frames, median of %d runs (frames per second) --\n", kFrames,
+                runs);
     std::printf("baseline  ffmpeg -threads 2 -i clip -f null - : %7.1f fps\n", programFps);
     std::printf("baseline  libavcodec alone, 2 frame threads  : %7.1f fps\n", plainFps);
     for (size_t p = 0; p < pathCount; ++p) {
@@ -553,28 +605,35 @@ int main(int argc, char** argv) {
         std::printf("    per frame: loadNextFrame+glFinish %.2f ms, drawVideoTexture+glFinish %.2f ms\n",
                     splits[p].load * 1e3 / (kFrames * runs), splits[p].draw * 1e3 / (kFrames * runs));
     }
-    std::printf("the clip's upload alone (updates of a %dx%d BGRA frame into its 2048x1024 texture + glFinish): "
-                "%.2f ms per frame\n",
-                kWidth, kHeight, median(clipUpload));
-    std::printf("GL alone: glTexSubImage2D of the frame's 1280x720 region of the 2048x1024 texture + the same quad + "
-                "glFinish: %.2f ms per frame (GL_UNSIGNED_BYTE), %.2f ms (GL_UNSIGNED_INT_8_8_8_8_REV); whole texture "
-                "%.2f ms\n",
-                median(bareGlFrame), median(bareGlFrameRev), median(bareGl));
-    if (playbackOnly) return 0;
-    std::printf("plug-in alone: ffmpegloader GetFrame in order (decode + BGRA conversion, no library, no GL): %7.1f fps"
-                "  = %.2fx ffmpeg, %.2fx libavcodec\n",
-                median(pluginOnly), median(pluginOnly) / programFps, median(pluginOnly) / plainFps);
-    std::printf("loadNextFrame alone (decode, convert, upload; no draw), ffmpegloader: %7.1f fps  = %.2fx ffmpeg, "
-                "%.2fx libavcodec\n",
-                median(loadOnly), median(loadOnly) / programFps, median(loadOnly) / plainFps);
-    std::printf("GL alone: glTexSubImage2D of a 2048x1024 BGRA image + the same quad + glFinish: %.2f ms per frame "
-                "(GL's default filters, as the clip), %.2f ms with GL_LINEAR\n",
-                median(bareGl), median(bareGlLinear));
+    std::printf(
+        "the clip's upload alone (updates of a %dx%d BGRA frame into its 2048x1024 texture + glFinish): "
+        "%.2f ms per frame\n",
+        kWidth, kHeight, median(clipUpload));
+    std::printf(
+        "GL alone: glTexSubImage2D of the frame's 1280x720 region of the 2048x1024 texture + the same quad + "
+        "glFinish: %.2f ms per frame (GL_UNSIGNED_BYTE), %.2f ms (GL_UNSIGNED_INT_8_8_8_8_REV); whole texture "
+        "%.2f ms\n",
+        median(bareGlFrame), median(bareGlFrameRev), median(bareGl));
+    if (playbackOnly)
+        return 0;
+    std::printf(
+        "plug-in alone: ffmpegloader GetFrame in order (decode + BGRA conversion, no library, no GL): %7.1f fps"
+        "  = %.2fx ffmpeg, %.2fx libavcodec\n",
+        median(pluginOnly), median(pluginOnly) / programFps, median(pluginOnly) / plainFps);
+    std::printf(
+        "loadNextFrame alone (decode, convert, upload; no draw), ffmpegloader: %7.1f fps  = %.2fx ffmpeg, "
+        "%.2fx libavcodec\n",
+        median(loadOnly), median(loadOnly) / programFps, median(loadOnly) / plainFps);
+    std::printf(
+        "GL alone: glTexSubImage2D of a 2048x1024 BGRA image + the same quad + glFinish: %.2f ms per frame "
+        "(GL's default filters, as the clip), %.2f ms with GL_LINEAR\n",
+        median(bareGl), median(bareGlLinear));
 
     // ---- random access ----
     std::mt19937 random(20261206);
     std::vector<int> requests(kRandomRequests);
-    for (int& n : requests) n = static_cast<int>(random() % kFrames);
+    for (int& n : requests)
+        n = static_cast<int>(random() % kFrames);
     const jlong seeking = openClip(clipPath, "ffmpegloader");
     int wrong = 0;
     double seekingSeconds = 0;
@@ -600,19 +659,23 @@ int main(int argc, char** argv) {
     {
         QuietStdout quiet;
         for (int i = 0; i < kSequentialRequests; ++i)
-            sequentialSeconds += secondsOf([&] { loadAndDraw(sequential, requests[static_cast<size_t>(i)]); });
+            sequentialSeconds +=
+                secondsOf([&] { loadAndDraw(sequential, requests[static_cast<size_t>(i)]); });
     }
     releaseClip(sequential);
     const double seekingMs = seekingSeconds * 1e3 / kRandomRequests;
     const double gopMs = gopSeconds * 1e3 / kRandomRequests;
     const double sequentialMs = sequentialSeconds * 1e3 / kSequentialRequests;
-    std::printf("\n-- random access, %d random frame numbers (seeded), load+draw+glFinish each --\n", kRandomRequests);
+    std::printf("\n-- random access, %d random frame numbers (seeded), load+draw+glFinish each --\n",
+                kRandomRequests);
     std::printf("ffmpegloader loadNextFrame: mean %.2f ms (wrong picture: %d)\n", seekingMs, wrong);
-    std::printf("baseline seek + decode one group of pictures (%d frames, libavcodec, %d frames decoded): mean %.2f ms"
-                "  -> ratio %.2f\n",
-                qvtest::kClipKeyInterval, gopFrames, gopMs, seekingMs / gopMs);
-    std::printf("xvidloader (sequential) loadNextFrame, first %d of the same requests: mean %.2f ms  -> %.1fx slower\n",
-                kSequentialRequests, sequentialMs, sequentialMs / seekingMs);
+    std::printf(
+        "baseline seek + decode one group of pictures (%d frames, libavcodec, %d frames decoded): mean %.2f ms"
+        "  -> ratio %.2f\n",
+        qvtest::kClipKeyInterval, gopFrames, gopMs, seekingMs / gopMs);
+    std::printf(
+        "xvidloader (sequential) loadNextFrame, first %d of the same requests: mean %.2f ms  -> %.1fx slower\n",
+        kSequentialRequests, sequentialMs, sequentialMs / seekingMs);
     std::printf("ffmpegloader, same first %d requests: mean %.2f ms\n", kSequentialRequests, [&] {
         double s = 0;
         const jlong again = openClip(clipPath, "ffmpegloader");
@@ -626,12 +689,14 @@ int main(int argc, char** argv) {
     }());
 
     // ---- memory over open/load/close cycles ----
-    std::printf("\n-- resident memory (VmRSS) over %d cycles of open, load frame, draw, release (720x480 H.264) --\n",
-                kCycles);
+    std::printf(
+        "\n-- resident memory (VmRSS) over %d cycles of open, load frame, draw, release (720x480 H.264) --\n",
+        kCycles);
     for (const LoaderPath& path : {kPaths[0], kPaths[2]}) {
         auto cycle = [&](int i) {
             const jlong clip = openClip(smallClip, path.loader);
-            if (!clip) return false;
+            if (!clip)
+                return false;
             {
                 QuietStdout quiet;
                 loadAndDraw(clip, i % 60);
@@ -639,20 +704,23 @@ int main(int argc, char** argv) {
             releaseClip(clip);
             return true;
         };
-        for (int i = 0; i < 20; ++i) cycle(i); // warm-up: libraries, GL driver pools
+        for (int i = 0; i < 20; ++i)
+            cycle(i); // warm-up: libraries, GL driver pools
         const long before = statusKiB("VmRSS:"), anonBefore = statusKiB("RssAnon:");
         const size_t heapBefore = mallinfo2().uordblks;
         int failed = 0;
         const double seconds = secondsOf([&] {
-            for (int i = 0; i < kCycles; ++i) failed += !cycle(i);
+            for (int i = 0; i < kCycles; ++i)
+                failed += !cycle(i);
         });
         const long after = statusKiB("VmRSS:"), anonAfter = statusKiB("RssAnon:");
         const size_t heapAfter = mallinfo2().uordblks;
-        std::printf("%-28s: VmRSS %ld -> %ld KiB, growth %ld KiB; RssAnon %ld -> %ld KiB; malloc in use %+.1f KiB "
-                    "(%.1f ms per cycle, %d failed)\n",
-                    path.label, before, after, after - before, anonBefore, anonAfter,
-                    (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / 1024.0,
-                    seconds * 1e3 / kCycles, failed);
+        std::printf(
+            "%-28s: VmRSS %ld -> %ld KiB, growth %ld KiB; RssAnon %ld -> %ld KiB; malloc in use %+.1f KiB "
+            "(%.1f ms per cycle, %d failed)\n",
+            path.label, before, after, after - before, anonBefore, anonAfter,
+            (static_cast<double>(heapAfter) - static_cast<double>(heapBefore)) / 1024.0,
+            seconds * 1e3 / kCycles, failed);
     }
     return 0;
 }

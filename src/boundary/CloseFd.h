@@ -10,9 +10,6 @@
 
 namespace qv {
 
-inline int closeFd(int fd)
-{
-    return static_cast<int>(syscall(SYS_close, fd));
-}
+inline int closeFd(int fd) { return static_cast<int>(syscall(SYS_close, fd)); }
 
 } // namespace qv

@@ -22,14 +22,9 @@ __attribute__((constructor)) static void on_load()
         homedir = strdup(info.dli_fname);
 }
 
-extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*)
-{
-    return JNI_VERSION_1_4;
-}
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) { return JNI_VERSION_1_4; }
 
-extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*)
-{
-}
+extern "C" JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) { }
 
 void debug_trace(const char* lpszFormat, ...)
 {

@@ -33,15 +33,9 @@ const char* handleKindName(HandleKind kind)
 
 namespace HandleRegistry {
 
-void add(const void* object, HandleKind kind)
-{
-    liveHandles()[object] = kind;
-}
+void add(const void* object, HandleKind kind) { liveHandles()[object] = kind; }
 
-bool remove(const void* object)
-{
-    return liveHandles().erase(object) == 1;
-}
+bool remove(const void* object) { return liveHandles().erase(object) == 1; }
 
 bool check(const char* what, jlong handle, HandleKind kind)
 {
@@ -59,10 +53,7 @@ bool check(const char* what, jlong handle, HandleKind kind)
     return true;
 }
 
-std::size_t size()
-{
-    return liveHandles().size();
-}
+std::size_t size() { return liveHandles().size(); }
 
 } // namespace HandleRegistry
 

@@ -19,16 +19,46 @@ class StreamStub;
 
 namespace qv {
 
-enum class HandleKind : std::uint8_t { CircleDataSets, Font, GLCache, HeatmapScene, VideoRes, VideoEnv, StreamStub };
+enum class HandleKind : std::uint8_t {
+    CircleDataSets,
+    Font,
+    GLCache,
+    HeatmapScene,
+    VideoRes,
+    VideoEnv,
+    StreamStub
+};
 
-template <class T> struct HandleKindOf;
-template <> struct HandleKindOf<CircleDataSets> { static constexpr HandleKind kind = HandleKind::CircleDataSets; };
-template <> struct HandleKindOf<QX_FTFont> { static constexpr HandleKind kind = HandleKind::Font; };
-template <> struct HandleKindOf<GLCache> { static constexpr HandleKind kind = HandleKind::GLCache; };
-template <> struct HandleKindOf<HeatmapScene> { static constexpr HandleKind kind = HandleKind::HeatmapScene; };
-template <> struct HandleKindOf<VideoRes> { static constexpr HandleKind kind = HandleKind::VideoRes; };
-template <> struct HandleKindOf<VideoEnv> { static constexpr HandleKind kind = HandleKind::VideoEnv; };
-template <> struct HandleKindOf<StreamStub> { static constexpr HandleKind kind = HandleKind::StreamStub; };
+template <class T>
+struct HandleKindOf;
+template <>
+struct HandleKindOf<CircleDataSets> {
+    static constexpr HandleKind kind = HandleKind::CircleDataSets;
+};
+template <>
+struct HandleKindOf<QX_FTFont> {
+    static constexpr HandleKind kind = HandleKind::Font;
+};
+template <>
+struct HandleKindOf<GLCache> {
+    static constexpr HandleKind kind = HandleKind::GLCache;
+};
+template <>
+struct HandleKindOf<HeatmapScene> {
+    static constexpr HandleKind kind = HandleKind::HeatmapScene;
+};
+template <>
+struct HandleKindOf<VideoRes> {
+    static constexpr HandleKind kind = HandleKind::VideoRes;
+};
+template <>
+struct HandleKindOf<VideoEnv> {
+    static constexpr HandleKind kind = HandleKind::VideoEnv;
+};
+template <>
+struct HandleKindOf<StreamStub> {
+    static constexpr HandleKind kind = HandleKind::StreamStub;
+};
 
 // The class name of a kind, for log lines.
 const char* handleKindName(HandleKind kind);

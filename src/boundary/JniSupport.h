@@ -30,7 +30,7 @@ inline bool clearPendingException(JNIEnv* env)
 template <class T>
 class LocalRef {
 public:
-    LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+    LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) { }
     ~LocalRef()
     {
         if (ref_ != nullptr)
@@ -46,15 +46,17 @@ private:
     T ref_;
 };
 
-template <class A> struct ArrayTraits;
-#define QV_ARRAY_TRAITS(ArrayType, ElemType, Name)                                            \
-    template <> struct ArrayTraits<ArrayType> {                                               \
-        using Elem = ElemType;                                                                \
-        static Elem* get(JNIEnv* e, ArrayType a) { return e->Get##Name##ArrayElements(a, nullptr); } \
-        static void release(JNIEnv* e, ArrayType a, Elem* p, jint mode)                       \
-        {                                                                                     \
-            e->Release##Name##ArrayElements(a, p, mode);                                      \
-        }                                                                                     \
+template <class A>
+struct ArrayTraits;
+#define QV_ARRAY_TRAITS(ArrayType, ElemType, Name)                                                           \
+    template <>                                                                                              \
+    struct ArrayTraits<ArrayType> {                                                                          \
+        using Elem = ElemType;                                                                               \
+        static Elem* get(JNIEnv* e, ArrayType a) { return e->Get##Name##ArrayElements(a, nullptr); }         \
+        static void release(JNIEnv* e, ArrayType a, Elem* p, jint mode)                                      \
+        {                                                                                                    \
+            e->Release##Name##ArrayElements(a, p, mode);                                                     \
+        }                                                                                                    \
     };
 QV_ARRAY_TRAITS(jbyteArray, jbyte, Byte)
 QV_ARRAY_TRAITS(jintArray, jint, Int)
@@ -200,8 +202,7 @@ void withHandleVoid(const char* what, jlong handle, F&& body) noexcept
 // Tag for the guards of exports whose work calls GL. Without a current
 // context such a call would go through a GL entry point that may never have
 // been loaded (a null pointer), so the export logs and fails instead.
-struct NeedsGl {
-};
+struct NeedsGl { };
 inline constexpr NeedsGl needsGl{};
 
 inline bool glContextFor(const char* what)

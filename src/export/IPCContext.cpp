@@ -37,7 +37,7 @@ void* mapSegment(const std::string& name, size_t bytes)
 
 } // namespace
 
-IPCContext::IPCContext(EventDebug* logger) : m_logger(logger) {}
+IPCContext::IPCContext(EventDebug* logger) : m_logger(logger) { }
 
 IPCContext::~IPCContext() { freeIPC(); }
 

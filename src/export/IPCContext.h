@@ -94,7 +94,7 @@ public:
     void* m_memMap = nullptr;
     EventDebug* m_logger = nullptr;
     bool m_isLocked = false;
-    struct sembuf shareMem_Mutex{};
+    struct sembuf shareMem_Mutex { };
     IpcSemArgument options{};
     int32_t shareMem_id = -1;
     int32_t shareMem_mutexId = -1;

@@ -73,7 +73,8 @@ bool resolveEncoder(const std::string& name, char (&out)[256])
                 end = dirs.size();
             std::string dir = dirs.substr(start, end - start);
             const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
-            if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                access(candidate.c_str(), X_OK) == 0)
                 chosen = candidate;
             start = end + 1;
         }
@@ -274,7 +275,8 @@ bool StreamStub::removeStalePipe()
 void StreamStub::removeOwnPipe()
 {
     struct stat st;
-    if (m_pipeInode != 0 && lstat(kFifoPath, &st) == 0 && st.st_dev == m_pipeDevice && st.st_ino == m_pipeInode)
+    if (m_pipeInode != 0 && lstat(kFifoPath, &st) == 0 && st.st_dev == m_pipeDevice &&
+        st.st_ino == m_pipeInode)
         unlink(kFifoPath);
     m_pipeDevice = 0;
     m_pipeInode = 0;
@@ -436,7 +438,8 @@ const unsigned char* StreamStub::fitFrame(const unsigned char* pixels, int width
     const size_t row = static_cast<size_t>(vw) * 4;
     m_fitted.assign(row * vh, 0);
     for (int y = 0; y < height; ++y)
-        memcpy(&m_fitted[y * row], pixels + static_cast<size_t>(y) * width * 4, static_cast<size_t>(width) * 4);
+        memcpy(&m_fitted[y * row], pixels + static_cast<size_t>(y) * width * 4,
+               static_cast<size_t>(width) * 4);
     return m_fitted.data();
 }
 
@@ -542,7 +545,8 @@ void StreamStub::sendDummyBuffer(int w, int h, int bpp)
     vw = getEvenNumber(w);
     vh = getEvenNumber(h);
     const size_t slot = kFrameDataOffset + static_cast<size_t>(bpp) * offset * vw * vh;
-    const size_t end = slot + (vh > 0 ? (static_cast<size_t>(vh) - 1) * vw * 4 + static_cast<size_t>(vw) * bpp : 0);
+    const size_t end =
+        slot + (vh > 0 ? (static_cast<size_t>(vh) - 1) * vw * 4 + static_cast<size_t>(vw) * bpp : 0);
     if (end > m_ipc->bufferBytes()) {
         debug_trace(" dummy buffer of %d x %d does not fit the shared memory ", vw, vh);
         vw = vh = 0;
@@ -562,7 +566,8 @@ void StreamStub::sendDummyBuffer(int w, int h, int bpp)
     memcpy(shared, &desc, sizeof desc);
     mapBuffer(shared + slot, image.data(), vw, vh, static_cast<int>(desc.rowPitch));
     debug_trace(" send dummy buffer %d with widht %d height %d total %d  \n", static_cast<int>(desc.frameId),
-                static_cast<int>(desc.width), static_cast<int>(desc.height), static_cast<int>(desc.totalFrame));
+                static_cast<int>(desc.width), static_cast<int>(desc.height),
+                static_cast<int>(desc.totalFrame));
     m_ipc->unLockShareMem();
     m_ipc->setEvent();
     debug_trace(" set event ");
@@ -576,15 +581,15 @@ unsigned StreamStub::mapBuffer(void* dst, void* src, int w, int h, int bpp)
     const unsigned char* from = static_cast<const unsigned char*>(src);
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
     for (int i = 0; i < h; ++i)
-        memcpy(to + static_cast<size_t>(i) * w * 4, from + static_cast<size_t>(h - 1 - i) * rowBytes, rowBytes);
+        memcpy(to + static_cast<size_t>(i) * w * 4, from + static_cast<size_t>(h - 1 - i) * rowBytes,
+               rowBytes);
     return static_cast<unsigned>(h) * w * bpp;
 }
 
 void StreamStub::sleep_ms(int milliseconds)
 {
     timespec wait = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) { }
 }
 
 bool StreamStub::exists_file(std::string name)

@@ -72,6 +72,6 @@ private:
     bool m_dead = false;   // the encoder could not be started or has gone
     bool m_closed = false; // the stream was closed; later frames are refused
     dev_t m_pipeDevice = 0;
-    ino_t m_pipeInode = 0; // the FIFO this export made, removed at close
+    ino_t m_pipeInode = 0;               // the FIFO this export made, removed at close
     std::vector<unsigned char> m_fitted; // frames of another size, cropped or padded
 };

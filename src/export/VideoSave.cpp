@@ -75,8 +75,8 @@ std::vector<std::string> readArguments(JNIEnv* env, jobjectArray array)
 extern "C" {
 
 JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
-    JNIEnv* env, jobject obj, jobject comp, jstring file, jint width, jint height, jint framerate, jstring codec,
-    jobjectArray array)
+    JNIEnv* env, jobject obj, jobject comp, jstring file, jint width, jint height, jint framerate,
+    jstring codec, jobjectArray array)
 {
     return qv::guard("initSaveVideo", jboolean(JNI_FALSE), [&] {
         if (!qv::hasCurrentGlContext()) {
@@ -110,8 +110,9 @@ JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieC
 }
 
 JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_saveFrame(JNIEnv*, jobject,
-                                                                                           jobject comp, jint srcw,
-                                                                                           jint srch)
+                                                                                             jobject comp,
+                                                                                             jint srcw,
+                                                                                             jint srch)
 {
     return qv::guard("saveFrame", jint(-1), [&] {
         if (ss == nullptr && !exportRefused)
@@ -132,7 +133,8 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreat
     });
 }
 
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(JNIEnv*, jobject)
+JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(JNIEnv*,
+                                                                                                jobject)
 {
     return qv::guard("closeAVI", jboolean(JNI_FALSE), [&] {
         if (ss == nullptr) {

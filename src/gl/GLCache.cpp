@@ -20,9 +20,9 @@ GLCache::~GLCache()
     m_frameBuffer = 0;
 }
 
-void GLCache::beginCache() {}
+void GLCache::beginCache() { }
 
-void GLCache::endCache() {}
+void GLCache::endCache() { }
 
 int GLCache::getTexture() { return 0; }
 

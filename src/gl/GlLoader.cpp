@@ -22,8 +22,7 @@ std::vector<GLXContext>& loadedContexts()
 // GLEW's, not the caller's. Bounded, as a lost context may answer forever.
 void drainGlErrors()
 {
-    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
-    }
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) { }
 }
 } // namespace
 

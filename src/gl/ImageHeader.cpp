@@ -152,7 +152,8 @@ const char* readBmp(FILE* file, ImageHeader& h)
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return "BMP with an invalid bit count";
     const uint32_t c = h.compression;
-    const bool ok = c == 0 || (c == 3 && (bpp == 16 || bpp == 32)) || (c == 1 && bpp == 8) || (c == 2 && bpp == 4);
+    const bool ok =
+        c == 0 || (c == 3 && (bpp == 16 || bpp == 32)) || (c == 1 && bpp == 8) || (c == 2 && bpp == 4);
     return ok ? nullptr : "BMP compression not accepted";
 }
 
@@ -227,7 +228,8 @@ const char* readTiff(FILE* file, ImageHeader& h)
         const bool sizeTag = tag == 256 || tag == 257 || tag == 258 || tag == 259 || tag == 277;
         // libtiff keeps the first of repeated tags; a repeat is refused so the
         // size read here is surely the one decoded.
-        if (sizeTag && ((type != 3 && type != 4) || (count != 1 && tag != 258) || (seen & (1u << (tag - 256)))))
+        if (sizeTag &&
+            ((type != 3 && type != 4) || (count != 1 && tag != 258) || (seen & (1u << (tag - 256)))))
             return "TIFF with an invalid directory";
         if (sizeTag)
             seen |= 1u << (tag - 256);
@@ -297,21 +299,15 @@ const char* checkDeclaredSize(const ImageHeader& h, uint64_t fileBytes, uint64_t
     const uint64_t raw = h.height * rowBytes(h);
     bool fits = false;
     switch (h.kind) {
-    case ImageKind::Png:
-        fits = h.height * (1 + rowBytes(h)) <= kDeflateRatio * fileBytes;
-        break;
-    case ImageKind::Jpeg:
-        fits = pixels <= kJpegPixelsPerByte * fileBytes;
-        break;
+    case ImageKind::Png: fits = h.height * (1 + rowBytes(h)) <= kDeflateRatio * fileBytes; break;
+    case ImageKind::Jpeg: fits = pixels <= kJpegPixelsPerByte * fileBytes; break;
     case ImageKind::Bmp:
         // Uncompressed rows are padded to 4 bytes and must all be in the file.
         fits = h.compression == 0 || h.compression == 3
                    ? uint64_t(h.height) * ((uint64_t(h.width) * h.bitsPerPixel + 31) / 32 * 4) <= fileBytes
                    : pixels <= kRlePixelsPerByte * fileBytes;
         break;
-    case ImageKind::Gif:
-        fits = pixels <= kLzwRatio * fileBytes;
-        break;
+    case ImageKind::Gif: fits = pixels <= kLzwRatio * fileBytes; break;
     case ImageKind::Tiff:
         switch (h.compression) {
         case 1: fits = raw <= fileBytes; break;

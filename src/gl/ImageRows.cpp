@@ -47,7 +47,7 @@ void pngError(png_structp png, png_const_charp message)
     png_longjmp(png, 1);
 }
 
-void pngWarning(png_structp, png_const_charp) {}
+void pngWarning(png_structp, png_const_charp) { }
 
 bool pngRows(png_structp png, png_infop info, FILE* file, const ImageHeader& header, RgbaRowSink& sink,
              unsigned char** whole)

@@ -39,10 +39,7 @@ Program::~Program()
         glDeleteProgram(_object);
 }
 
-void Program::use() const
-{
-    glUseProgram(_object);
-}
+void Program::use() const { glUseProgram(_object); }
 
 bool Program::isInUse() const
 {

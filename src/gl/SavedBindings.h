@@ -33,7 +33,7 @@ inline GLuint boundTo(GLenum target)
 // The texture bound to `target` on the active unit.
 class SavedTexture {
 public:
-    explicit SavedTexture(GLenum target) : target_(target), name_(boundTo(target)) {}
+    explicit SavedTexture(GLenum target) : target_(target), name_(boundTo(target)) { }
     ~SavedTexture() { glBindTexture(target_, name_); }
     SavedTexture(const SavedTexture&) = delete;
     SavedTexture& operator=(const SavedTexture&) = delete;

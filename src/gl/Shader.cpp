@@ -47,10 +47,7 @@ Shader Shader::shaderFromFile(const std::string& filePath, GLenum shaderType)
     return Shader(buffer.str(), shaderType);
 }
 
-Shader::Shader(const Shader& other) : _object(other._object), _refCount(other._refCount)
-{
-    _retain();
-}
+Shader::Shader(const Shader& other) : _object(other._object), _refCount(other._refCount) { _retain(); }
 
 Shader& Shader::operator=(const Shader& other)
 {

@@ -87,7 +87,8 @@ Bitmap clearBackground(Bitmap dib)
     for (unsigned row = 0; row < h; ++row) {
         BYTE* p = FreeImage_GetScanLine(rgba.get(), static_cast<int>(row));
         for (unsigned col = 0; col < w; ++col, p += 4) {
-            if (p[FI_RGBA_RED] == bk.rgbRed && p[FI_RGBA_GREEN] == bk.rgbGreen && p[FI_RGBA_BLUE] == bk.rgbBlue) {
+            if (p[FI_RGBA_RED] == bk.rgbRed && p[FI_RGBA_GREEN] == bk.rgbGreen &&
+                p[FI_RGBA_BLUE] == bk.rgbBlue) {
                 p[FI_RGBA_RED] = p[FI_RGBA_GREEN] = p[FI_RGBA_BLUE] = 0;
                 p[FI_RGBA_ALPHA] = 0;
             }
@@ -116,7 +117,8 @@ Bitmap decodeStimulus(FILE* file, uint64_t fileBytes, const char* name, const St
     ImageHeader header;
     const char* why = probeImage(file, fileBytes, limits.maxPixels, header);
     fif = freeImageFormat(header.kind);
-    if (why == nullptr && limits.maxSide != 0 && (header.width > limits.maxSide || header.height > limits.maxSide))
+    if (why == nullptr && limits.maxSide != 0 &&
+        (header.width > limits.maxSide || header.height > limits.maxSide))
         why = "larger than the texture limit";
     if (why != nullptr) {
         debug_trace(" refuse image %s (%s, %u x %u): %s \n", name, imageKindName(header.kind), header.width,
@@ -125,7 +127,8 @@ Bitmap decodeStimulus(FILE* file, uint64_t fileBytes, const char* name, const St
     }
     FreeImageIO io = fileReaderIO();
     Bitmap dib(FreeImage_LoadFromHandle(fif, &io, file, 0));
-    if (dib && (FreeImage_GetWidth(dib.get()) > header.width || FreeImage_GetHeight(dib.get()) > header.height)) {
+    if (dib &&
+        (FreeImage_GetWidth(dib.get()) > header.width || FreeImage_GetHeight(dib.get()) > header.height)) {
         debug_trace(" refuse image %s: decoded larger than its header says \n", name);
         return nullptr;
     }

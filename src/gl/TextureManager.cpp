@@ -18,7 +18,8 @@
 GLenum TexDetail::textureType = GL_TEXTURE_2D;
 GLint TexDetail::maxTextureSize = 2048;
 unsigned int totalbyte = 0;
-std::map<unsigned long, TextureManager*>& TextureManager::m_instance = *new std::map<unsigned long, TextureManager*>();
+std::map<unsigned long, TextureManager*>& TextureManager::m_instance =
+    *new std::map<unsigned long, TextureManager*>();
 
 namespace {
 

@@ -97,7 +97,9 @@ private:
     uint32_t bandTop_ = 0, bandRows_ = 0;
 };
 
-txRect::txRect(float top, float left, float right, float bottom) : tl(left, top), rb(right, bottom), gl_texId(0) {}
+txRect::txRect(float top, float left, float right, float bottom)
+    : tl(left, top), rb(right, bottom), gl_texId(0)
+{ }
 
 txRect::~txRect()
 {
@@ -253,8 +255,9 @@ txRect* txTexture::uploadBand(int x, int y, int w, int h)
     glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAX_LEVEL, 0);
     glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA, static_cast<GLsizei>(bandWidth(static_cast<uint32_t>(w))),
-                 tex_size, 0, GL_RGBA, GL_UNSIGNED_BYTE, temp_img);
+    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA,
+                 static_cast<GLsizei>(bandWidth(static_cast<uint32_t>(w))), tex_size, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, temp_img);
     glCheckError_(__FILE__, 165);
     return rect;
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 struct txPoint {
-    txPoint(float x_, float y_) : x(x_), y(y_) {}
+    txPoint(float x_, float y_) : x(x_), y(y_) { }
     float x;
     float y;
 };

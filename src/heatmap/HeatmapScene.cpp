@@ -18,29 +18,28 @@ namespace {
 // The normalised Gaussian, sigma 16 cells, at offsets 0..63: exp(-i^2/512)/sqrt(512 pi),
 // as literals of the sums below.
 const char* const kWeights[64] = {
-    "0.024933893",    "0.024885241",    "0.024739855",    "0.024499431",    "0.024166757",    "0.023745663",
-    "0.023240943",    "0.02265827",     "0.022004083",    "0.021285475",    "0.020510061",    "0.019685846",
-    "0.01882109",     "0.017924167",    "0.017003437",    "0.016067119",    "0.01512317",     "0.014179183",
-    "0.01324229",     "0.012319088",    "0.011415568",    "0.010537074",    "0.0096882666",   "0.008873106",
-    "0.0080948497",   "0.0073560632",   "0.0066586418",   "0.0060038438",   "0.0053923324",   "0.004824224",
-    "0.0042991422",   "0.0038162753",   "0.0033744354",   "0.0029721182",   "0.0026075616",   "0.0022788021",
-    "0.0019837282",   "0.0017201301",   "0.0014857438",   "0.0012782921",   "0.0010955188",   "0.00093521849",
-    "0.00079526135",  "0.00067361261",  "0.00056834766",  "0.00047766286",  "0.00039988252",  "0.00033346242",
-    "0.00027699053",  "0.00022918515",  "0.00018889113",  "0.00015507443",  "0.0001268155",   "0.00010330184",
-    "0.00008381993",  "0.000067747",    "0.000054542668", "0.000043740751", "0.000034941345", "0.000027803313",
-    "0.00002203723",  "0.000017398869", "0.000013683227", "0.00001071913"};
+    "0.024933893",   "0.024885241",    "0.024739855",    "0.024499431",    "0.024166757",    "0.023745663",
+    "0.023240943",   "0.02265827",     "0.022004083",    "0.021285475",    "0.020510061",    "0.019685846",
+    "0.01882109",    "0.017924167",    "0.017003437",    "0.016067119",    "0.01512317",     "0.014179183",
+    "0.01324229",    "0.012319088",    "0.011415568",    "0.010537074",    "0.0096882666",   "0.008873106",
+    "0.0080948497",  "0.0073560632",   "0.0066586418",   "0.0060038438",   "0.0053923324",   "0.004824224",
+    "0.0042991422",  "0.0038162753",   "0.0033744354",   "0.0029721182",   "0.0026075616",   "0.0022788021",
+    "0.0019837282",  "0.0017201301",   "0.0014857438",   "0.0012782921",   "0.0010955188",   "0.00093521849",
+    "0.00079526135", "0.00067361261",  "0.00056834766",  "0.00047766286",  "0.00039988252",  "0.00033346242",
+    "0.00027699053", "0.00022918515",  "0.00018889113",  "0.00015507443",  "0.0001268155",   "0.00010330184",
+    "0.00008381993", "0.000067747",    "0.000054542668", "0.000043740751", "0.000034941345", "0.000027803313",
+    "0.00002203723", "0.000017398869", "0.000013683227", "0.00001071913"};
 
 // Taps reach this many cells either side of the centre.
 constexpr int kRadius = 63;
 
 // After the version line, which is the fragment programs' own.
-const char* const kVertexBody =
-    "void main()\n"
-    "{\n"
-    "    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;\n"
-    "    gl_FrontColor = gl_Color;\n"
-    "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
-    "}\n";
+const char* const kVertexBody = "void main()\n"
+                                "{\n"
+                                "    gl_Position = gl_ModelViewProjectionMatrix * gl_Vertex;\n"
+                                "    gl_FrontColor = gl_Color;\n"
+                                "    gl_TexCoord[0] = gl_MultiTexCoord0;\n"
+                                "}\n";
 
 __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...)
 {
@@ -106,11 +105,12 @@ struct TapReader {
 // is what the sum of all four gives: (L', L', L', 16 x the weights, which saturates).
 std::string verticalPassSource(const TapReader& tap)
 {
-    std::string s = std::string(tap.header()) + "uniform sampler2D LookupTex;\nvoid main()\n{\n" + tap.position();
+    std::string s =
+        std::string(tap.header()) + "uniform sampler2D LookupTex;\nvoid main()\n{\n" + tap.position();
     s += std::string("    float sum = ") + kWeights[0] + " * " + tap.centre() + ".r;\n";
     for (int i = 1; i <= kRadius; ++i)
-        s += std::string("    sum += ") + kWeights[i] + " * (" + tap.vertical(i) + ".r + " + tap.vertical(-i) +
-             ".r);\n";
+        s += std::string("    sum += ") + kWeights[i] + " * (" + tap.vertical(i) + ".r + " +
+             tap.vertical(-i) + ".r);\n";
     return s + "    gl_FragColor = vec4(vec3(sum * 16.0), 1.0);\n}\n";
 }
 
@@ -432,7 +432,8 @@ void HeatmapScene::updateHeatMapImage(const void* image, int w, int h, int image
     m_heatmapH = h;
     if (!heatMapImage)
         return;
-    std::memset(heatMapImage.get(), 0, static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize));
+    std::memset(heatMapImage.get(), 0,
+                static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize));
     const unsigned char* record = static_cast<const unsigned char*>(image);
     for (int i = 0; record != nullptr && i < imageSize; ++i, record += kRecordBytes) {
         int32_t xy[2];
@@ -495,7 +496,8 @@ void HeatmapScene::drawRegion(const PassRegion& region, int colFirst, int colLas
         return;
     glEnable(GL_SCISSOR_TEST);
     for (int i = 0; i < region.rowSpans; ++i) {
-        glScissor(colFirst, region.rowFirst[i], colLast - colFirst + 1, region.rowLast[i] - region.rowFirst[i] + 1);
+        glScissor(colFirst, region.rowFirst[i], colLast - colFirst + 1,
+                  region.rowLast[i] - region.rowFirst[i] + 1);
         drawBlurQuad();
     }
     glDisable(GL_SCISSOR_TEST);
@@ -550,7 +552,8 @@ void HeatmapScene::horizontalPass(const PassRegion& region) const
 
 void HeatmapScene::clearResult() const
 {
-    glClearColor(zeroColour[0] / 255.0f, zeroColour[1] / 255.0f, zeroColour[2] / 255.0f, zeroColour[3] / 255.0f);
+    glClearColor(zeroColour[0] / 255.0f, zeroColour[1] / 255.0f, zeroColour[2] / 255.0f,
+                 zeroColour[3] / 255.0f);
     glClear(GL_COLOR_BUFFER_BIT);
 }
 

@@ -23,9 +23,9 @@ public:
     // Builds both GPU programs; m_init_successful is 0 when either fails.
     HeatmapScene();
     void initScene() override;
-    void update(float t) override {}
-    void render() override {}
-    void resize(int w, int h) override {}
+    void update(float t) override { }
+    void render() override { }
+    void resize(int w, int h) override { }
     // Releases every GL object the scene made and the heat image; needs the
     // scene's GL context current.
     virtual ~HeatmapScene();

@@ -45,39 +45,33 @@ namespace {
 // built-in matrices. Each instance fetches its node from the tables by number.
 // The node of this instance, fetched from the tables by number: position in
 // p.xy, size in p.z, shown flag in p.w; radius in template units.
-#define QV_NODE_HEADER                                                                                 \
-    "#extension GL_ARB_draw_instanced : enable\n"                                                      \
-    "uniform sampler2D vtxtex;\n"                                                                     \
-    "uniform int width;\n"                                                                            \
-    "uniform int height;\n"                                                                           \
-    "uniform float urx;\n"                                                                            \
-    "uniform float ury;\n"                                                                            \
+#define QV_NODE_HEADER                                                                                       \
+    "#extension GL_ARB_draw_instanced : enable\n"                                                            \
+    "uniform sampler2D vtxtex;\n"                                                                            \
+    "uniform int width;\n"                                                                                   \
+    "uniform int height;\n"                                                                                  \
+    "uniform float urx;\n"                                                                                   \
+    "uniform float ury;\n"                                                                                   \
     "varying vec4 color;\n"
-#define QV_NODE_FETCH                                                                                  \
-    "    int n = gl_InstanceIDARB;\n"                                                                 \
-    "    int row = n / 1024;\n"                                                                       \
-    "    int column = n - row * 1024;\n"                                                              \
-    "    vec2 uv = vec2(float(column), float(row)) * (1.0 / 1024.0);\n"                               \
-    "    vec4 p = texture2D(vtxtex, uv);\n"                                                           \
+#define QV_NODE_FETCH                                                                                        \
+    "    int n = gl_InstanceIDARB;\n"                                                                        \
+    "    int row = n / 1024;\n"                                                                              \
+    "    int column = n - row * 1024;\n"                                                                     \
+    "    vec2 uv = vec2(float(column), float(row)) * (1.0 / 1024.0);\n"                                      \
+    "    vec4 p = texture2D(vtxtex, uv);\n"                                                                  \
     "    float radius = p.z * 5.12;\n"
 
 const char* kDisplayVertex =
-    QV_NODE_HEADER
-    "uniform sampler2D vtxtex2;\n"
-    "void main() {\n"
-    QV_NODE_FETCH
-    "    vec4 q = texture2D(vtxtex2, uv);\n"
-    "    color = vec4(q.r, q.g, q.b, 1.0);\n"
-    "    vec4 v = vec4(p.x * float(width) * urx + gl_Vertex.x * radius,\n"
-    "                  p.y * float(height) * ury + gl_Vertex.y * radius, 0.0, 1.0);\n"
-    "    gl_Position = gl_ModelViewProjectionMatrix * v;\n"
-    "}\n";
+    QV_NODE_HEADER "uniform sampler2D vtxtex2;\n"
+                   "void main() {\n" QV_NODE_FETCH "    vec4 q = texture2D(vtxtex2, uv);\n"
+                   "    color = vec4(q.r, q.g, q.b, 1.0);\n"
+                   "    vec4 v = vec4(p.x * float(width) * urx + gl_Vertex.x * radius,\n"
+                   "                  p.y * float(height) * ury + gl_Vertex.y * radius, 0.0, 1.0);\n"
+                   "    gl_Position = gl_ModelViewProjectionMatrix * v;\n"
+                   "}\n";
 
-const char* kPickVertex =
-    QV_NODE_HEADER
-    "void main() {\n"
-    QV_NODE_FETCH
-    "    int id = n + 1;\n"
+const char* kPickVertex = QV_NODE_HEADER
+    "void main() {\n" QV_NODE_FETCH "    int id = n + 1;\n"
     "    int rr = id / 65536;\n"
     "    int gg = (id - rr * 65536) / 256;\n"
     "    int bb = id - rr * 65536 - gg * 256;\n"
@@ -87,20 +81,18 @@ const char* kPickVertex =
     "    gl_Position = gl_ModelViewProjectionMatrix * v;\n"
     "}\n";
 
-const char* kPlainFragment =
-    "varying vec4 color;\n"
-    "void main() { gl_FragColor = color; }\n";
+const char* kPlainFragment = "varying vec4 color;\n"
+                             "void main() { gl_FragColor = color; }\n";
 
 // Drops a fragment whose pick colour is already in the previous pass's image.
-const char* kLookupFragment =
-    "uniform sampler2D lookupTex;\n"
-    "varying vec4 color;\n"
-    "void main() {\n"
-    "    vec4 seen = texture2D(lookupTex, vec2(gl_FragCoord.x, gl_FragCoord.y));\n"
-    "    if (seen.r == color.r && seen.g == color.g && seen.b == color.b)\n"
-    "        discard;\n"
-    "    gl_FragColor = color;\n"
-    "}\n";
+const char* kLookupFragment = "uniform sampler2D lookupTex;\n"
+                              "varying vec4 color;\n"
+                              "void main() {\n"
+                              "    vec4 seen = texture2D(lookupTex, vec2(gl_FragCoord.x, gl_FragCoord.y));\n"
+                              "    if (seen.r == color.r && seen.g == color.g && seen.b == color.b)\n"
+                              "        discard;\n"
+                              "    gl_FragColor = color;\n"
+                              "}\n";
 
 unsigned char colourByte(float c)
 {
@@ -226,7 +218,8 @@ void CircleDataSets::createCircle()
     testNode->lineloopData = new float[kCirclePoints * 2];
     for (int i = 0; i < kCirclePoints; ++i) {
         const float theta = static_cast<float>(i) * 6.283185f / static_cast<float>(kCirclePoints);
-        testNode->lineloopData[2 * i] = static_cast<float>(testNode->cx + 200.0 * std::cos(static_cast<double>(theta)));
+        testNode->lineloopData[2 * i] =
+            static_cast<float>(testNode->cx + 200.0 * std::cos(static_cast<double>(theta)));
         testNode->lineloopData[2 * i + 1] =
             static_cast<float>(testNode->cy + 200.0 * std::sin(static_cast<double>(theta)));
         vbo_index[i] = static_cast<GLushort>(i);
@@ -313,10 +306,7 @@ GLuint CircleDataSets::createVBO(const void* data, int dataSize, GLenum target, 
     return id;
 }
 
-int CircleDataSets::getPower2(int num)
-{
-    return ::getPower2(num);
-}
+int CircleDataSets::getPower2(int num) { return ::getPower2(num); }
 
 bool CircleDataSets::validSlot(const char* what, int slot)
 {
@@ -367,10 +357,7 @@ void CircleDataSets::hideNode(int* list, int size)
     uploadAttributes();
 }
 
-void CircleDataSets::hideNode()
-{
-    hideNode(pick_list.data(), static_cast<int>(pick_list.size()));
-}
+void CircleDataSets::hideNode() { hideNode(pick_list.data(), static_cast<int>(pick_list.size())); }
 
 void CircleDataSets::resetNode()
 {
@@ -415,10 +402,7 @@ void CircleDataSets::releasePrograms()
     programsReady = false;
 }
 
-void CircleDataSets::createVbo()
-{
-    createVbo(embeddedSources());
-}
+void CircleDataSets::createVbo() { createVbo(embeddedSources()); }
 
 void CircleDataSets::createVbo(const CircleShaderSources& sources)
 {
@@ -467,8 +451,8 @@ void CircleDataSets::renderVbo(int mode)
             const float* p = attributeTex + static_cast<size_t>(s) * 4;
             const unsigned char* c = attributeTex2 + static_cast<size_t>(s) * 3;
             const float half = 1024.0f * p[2] * 0.5f;
-            drawSingleCircle(static_cast<float>(rx) * p[0], static_cast<float>(ry) * p[1], half, half, c[0] / 255.0f,
-                             c[1] / 255.0f, c[2] / 255.0f, 0, 1.3f);
+            drawSingleCircle(static_cast<float>(rx) * p[0], static_cast<float>(ry) * p[1], half, half,
+                             c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 0, 1.3f);
         }
         return;
     }
@@ -528,8 +512,8 @@ void CircleDataSets::postRenderVbo(GLuint lookupTex)
     m_shader_pick->stopUsing();
 }
 
-void CircleDataSets::drawSingleCircle(float x, float y, float sx, float sy, float r, float g, float b, int mode,
-                                      float ls)
+void CircleDataSets::drawSingleCircle(float x, float y, float sx, float sy, float r, float g, float b,
+                                      int mode, float ls)
 {
     const qv::SavedBuffers caller({GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER});
     glBindBuffer(GL_ARRAY_BUFFER, 0);
@@ -564,8 +548,7 @@ void CircleDataSets::drawSingleCircle(float x, float y, float sx, float sy, floa
         glDrawElements(GL_TRIANGLE_STRIP, kTriIndices, GL_UNSIGNED_SHORT, nullptr);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
         break;
-    default:
-        break;
+    default: break;
     }
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glDisable(GL_LINE_SMOOTH);
@@ -599,10 +582,7 @@ void CircleDataSets::setShader(const char* file, const char* filename)
 
 // ---- Selection ----
 
-bool CircleDataSets::canSelect() const
-{
-    return !usesFallback() && programsReady;
-}
+bool CircleDataSets::canSelect() const { return !usesFallback() && programsReady; }
 
 int CircleDataSets::colordecoding(float r, float g, float b)
 {

@@ -63,7 +63,8 @@ public:
     void createVbo(const CircleShaderSources& sources);
     void renderVbo(int mode);
     void postRenderVbo(GLuint lookupTex);
-    void drawSingleCircle(float x, float y, float sx, float sy, float r, float g, float b, int mode, float ls);
+    void drawSingleCircle(float x, float y, float sx, float sy, float r, float g, float b, int mode,
+                          float ls);
     void updateWindowSize(int w, int h);
     void setShader(const char* file, const char* filename);
     int getPower2(int num);

@@ -12,7 +12,8 @@ namespace {
 // The vertex count that is safe to read from both arrays; logs when Java's
 // count does not match what the arrays hold.
 template <class A>
-int usableVertices(const char* what, const qv::ArrayElements<A>& xs, const qv::ArrayElements<A>& ys, jint nums)
+int usableVertices(const char* what, const qv::ArrayElements<A>& xs, const qv::ArrayElements<A>& ys,
+                   jint nums)
 {
     const jsize available = std::min(xs.size(), ys.size());
     if (xs.data() == nullptr || ys.data() == nullptr || nums < 1 || available < 1) {
@@ -48,26 +49,30 @@ jint polygonExport(JNIEnv* env, const char* what, A xsArray, A ysArray, jint num
 
 extern "C" {
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLI(JNIEnv* env, jclass, jintArray xs,
-                                                                               jintArray ys, jint nums)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLI(JNIEnv* env, jclass,
+                                                                                jintArray xs, jintArray ys,
+                                                                                jint nums)
 {
     return polygonExport(env, "drawPolygonGLI", xs, ys, nums, false);
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv* env, jclass, jfloatArray xs,
-                                                                               jfloatArray ys, jint nums)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv* env, jclass,
+                                                                                jfloatArray xs,
+                                                                                jfloatArray ys, jint nums)
 {
     return polygonExport(env, "drawPolygonGLF", xs, ys, nums, false);
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(JNIEnv* env, jclass, jfloatArray xs,
-                                                                               jfloatArray ys, jint nums)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(JNIEnv* env, jclass,
+                                                                                jfloatArray xs,
+                                                                                jfloatArray ys, jint nums)
 {
     return polygonExport(env, "fillPolygonGLF", xs, ys, nums, true);
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv* env, jclass, jintArray xs,
-                                                                               jintArray ys, jint nums)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv* env, jclass,
+                                                                                jintArray xs, jintArray ys,
+                                                                                jint nums)
 {
     return polygonExport(env, "fillPolygonGLI", xs, ys, nums, true);
 }
@@ -103,7 +108,8 @@ R withImageName(JNIEnv* env, const char* what, jstring str, R failure, F&& body)
     });
 }
 
-void drawImage(JNIEnv* env, const char* what, jstring str, jfloat x, jfloat y, jfloat w, jfloat h, bool update)
+void drawImage(JNIEnv* env, const char* what, jstring str, jfloat x, jfloat y, jfloat w, jfloat h,
+               bool update)
 {
     withImageName(env, what, str, 0, [&](TextureManager& manager, char* name) {
         manager.drawPlainTexture(name, x, y, w, h, update);
@@ -115,21 +121,24 @@ void drawImage(JNIEnv* env, const char* what, jstring str, jfloat x, jfloat y, j
 
 extern "C" {
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawTexture(JNIEnv* env, jclass, jstring str, jfloat x,
-                                                                          jfloat y, jfloat w, jfloat h)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawTexture(JNIEnv* env, jclass, jstring str,
+                                                                           jfloat x, jfloat y, jfloat w,
+                                                                           jfloat h)
 {
     drawImage(env, "DrawTexture", str, x, y, w, h, false);
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawTextureWithUpdate(JNIEnv* env, jclass, jstring str,
-                                                                                    jfloat x, jfloat y, jfloat w,
-                                                                                    jfloat h)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawTextureWithUpdate(JNIEnv* env, jclass,
+                                                                                     jstring str, jfloat x,
+                                                                                     jfloat y, jfloat w,
+                                                                                     jfloat h)
 {
     drawImage(env, "DrawTextureWithUpdate", str, x, y, w, h, true);
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawBlendTexture(JNIEnv* env, jclass, jstring str,
-                                                                               jfloat x, jfloat y, jfloat w, jfloat h)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawBlendTexture(JNIEnv* env, jclass,
+                                                                                jstring str, jfloat x,
+                                                                                jfloat y, jfloat w, jfloat h)
 {
     withImageName(env, "DrawBlendTexture", str, 0, [&](TextureManager& manager, char* name) {
         manager.drawTexture(name, x, y, w, h);
@@ -152,9 +161,10 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawWebPageTexture(JNIEnv* env, jclass, jstring str,
-                                                                                 jfloat x, jfloat y, jfloat w,
-                                                                                 jfloat h)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_DrawWebPageTexture(JNIEnv* env, jclass,
+                                                                                  jstring str, jfloat x,
+                                                                                  jfloat y, jfloat w,
+                                                                                  jfloat h)
 {
     withImageName(env, "DrawWebPageTexture", str, 0, [&](TextureManager& manager, char* name) {
         manager.drawWebPageTexture(name, x, y, w, h);
@@ -199,8 +209,8 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_getTexture
                                    [](GLCache& cache) { return static_cast<jint>(cache.getTexture()); });
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv* env, jclass, jlong cobj,
-                                                                                jstring str)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv* env, jclass,
+                                                                                 jlong cobj, jstring str)
 {
     return qv::withHandle<GLCache>(qv::needsGl, "saveBuffer", cobj, jint(0), [&](GLCache& cache) {
         qv::Utf8 name = qv::utf8(env, str);
@@ -274,7 +284,8 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(JN
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv* env, jclass, jlong cobj,
-                                                                           jstring shaderfile, jstring shadername)
+                                                                            jstring shaderfile,
+                                                                            jstring shadername)
 {
     return qv::withHandle<CircleDataSets>("setShaders", cobj, jlong(0), [&](CircleDataSets& c) {
         const qv::Utf8 file = qv::utf8(env, shaderfile);
@@ -294,35 +305,44 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIE
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong cobj)
 {
-    return circleCall("createGraphic", cobj, [](CircleDataSets& c, const float*) { c.createVbo(); }, nullptr);
+    return circleCall(
+        "createGraphic", cobj, [](CircleDataSets& c, const float*) { c.createVbo(); }, nullptr);
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(
     JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b)
 {
     const float a[] = {x, y, sx, sy, r, g, b};
-    return circleCall("fillSingleCircle", cobj, [](CircleDataSets& c, const float* v) {
-        c.drawSingleCircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], 1, 1.3f);
-    }, a);
+    return circleCall(
+        "fillSingleCircle", cobj,
+        [](CircleDataSets& c, const float* v) {
+            c.drawSingleCircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], 1, 1.3f);
+        },
+        a);
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(
-    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b, jfloat alpha)
+    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b,
+    jfloat alpha)
 {
     const float a[] = {x, y, sx, sy, r, g, b, alpha};
-    return circleCall("fillSingleCircle", cobj, [](CircleDataSets& c, const float* v) {
-        c.drawSingleCircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], 1, v[7]);
-    }, a);
+    return circleCall(
+        "fillSingleCircle", cobj,
+        [](CircleDataSets& c, const float* v) {
+            c.drawSingleCircle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], 1, v[7]);
+        },
+        a);
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(
-    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b, jfloat ls,
-    jint mode)
+    JNIEnv*, jclass, jlong cobj, jfloat x, jfloat y, jfloat sx, jfloat sy, jfloat r, jfloat g, jfloat b,
+    jfloat ls, jint mode)
 {
-    return qv::withHandle<CircleDataSets>(qv::needsGl, "drawSingleCircle", cobj, jlong(0), [&](CircleDataSets& c) {
-        c.drawSingleCircle(x, y, sx, sy, r, g, b, mode, ls);
-        return jlong(1);
-    });
+    return qv::withHandle<CircleDataSets>(qv::needsGl, "drawSingleCircle", cobj, jlong(0),
+                                          [&](CircleDataSets& c) {
+                                              c.drawSingleCircle(x, y, sx, sy, r, g, b, mode, ls);
+                                              return jlong(1);
+                                          });
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(
@@ -334,9 +354,9 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFF
     });
 }
 
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle(JNIEnv*, jclass, jlong cobj, jfloat x,
-                                                                          jfloat y, jfloat size, jfloat r, jfloat g,
-                                                                          jfloat b)
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle(JNIEnv*, jclass, jlong cobj,
+                                                                           jfloat x, jfloat y, jfloat size,
+                                                                           jfloat r, jfloat g, jfloat b)
 {
     return qv::withHandle<CircleDataSets>("addCircle", cobj, jlong(0), [&](CircleDataSets& c) {
         c.addCircleNode(x, y, size, r, g, b);
@@ -344,9 +364,10 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_addCircle(JNIEn
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateCircle(JNIEnv*, jclass, jlong cobj, jint id,
-                                                                            jfloat x, jfloat y, jfloat size, jfloat r,
-                                                                            jfloat g, jfloat b)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateCircle(JNIEnv*, jclass, jlong cobj,
+                                                                             jint id, jfloat x, jfloat y,
+                                                                             jfloat size, jfloat r, jfloat g,
+                                                                             jfloat b)
 {
     qv::withHandleVoid<CircleDataSets>("updateCircle", cobj,
                                        [&](CircleDataSets& c) { c.updateNode(id, x, y, size, r, g, b); });
@@ -354,26 +375,28 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateCircle(JNI
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong cobj)
 {
-    qv::withHandleVoid<CircleDataSets>(qv::needsGl, "drawCircle", cobj, [](CircleDataSets& c) { c.renderVbo(0); });
+    qv::withHandleVoid<CircleDataSets>(qv::needsGl, "drawCircle", cobj,
+                                       [](CircleDataSets& c) { c.renderVbo(0); });
 }
 
-JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(JNIEnv* env, jclass, jlong cobj,
-                                                                                 jint x, jint y, jint w, jint h)
+JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(JNIEnv* env, jclass,
+                                                                                  jlong cobj, jint x, jint y,
+                                                                                  jint w, jint h)
 {
-    return qv::withHandle<CircleDataSets>(qv::needsGl, "selectCircle", cobj, jintArray(nullptr),
-                                          [&](CircleDataSets& c) {
-        if (!c.canSelect()) {
-            debug_trace("selectCircle: selection cannot run (GL %d, graphic %s) \n", c.version,
-                        c.programsReady ? "created" : "not created");
-            return jintArray(nullptr);
-        }
-        c.selectNodes(x, y, w, h);
-        return toJavaInts(env, c.found_list);
-    });
+    return qv::withHandle<CircleDataSets>(
+        qv::needsGl, "selectCircle", cobj, jintArray(nullptr), [&](CircleDataSets& c) {
+            if (!c.canSelect()) {
+                debug_trace("selectCircle: selection cannot run (GL %d, graphic %s) \n", c.version,
+                            c.programsReady ? "created" : "not created");
+                return jintArray(nullptr);
+            }
+            c.selectNodes(x, y, w, h);
+            return toJavaInts(env, c.found_list);
+        });
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateWindowSize(JNIEnv*, jclass, jlong cobj, jint w,
-                                                                                jint h)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCircle_updateWindowSize(JNIEnv*, jclass, jlong cobj,
+                                                                                 jint w, jint h)
 {
     return qv::withHandle<CircleDataSets>("updateWindowSize", cobj, jint(0), [&](CircleDataSets& c) {
         c.updateWindowSize(w, h);
@@ -416,8 +439,8 @@ jint usableRecords(jlong capacityBytes, jint size)
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint,
-                                                                                         jint)
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
+                                                                                           jint, jint)
 {
     return qv::guard(qv::needsGl, "iniHeatmapBuffer_n", jlong(0), [] {
         auto* hs = new HeatmapScene();
@@ -457,7 +480,7 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeat
 }
 
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                         jlong hobj)
+                                                                                           jlong hobj)
 {
     qv::withHandleVoid<HeatmapScene>(qv::needsGl, "drawHeatmapBuffer_n", hobj,
                                      [](HeatmapScene& hs) { hs.drawHeatMap(); });
@@ -470,7 +493,8 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeat
                                      [&](HeatmapScene& hs) { hs.updateHeatMapValue(c, x, y, w, h); });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong hobj)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
+                                                                                       jlong hobj)
 {
     qv::withHandleVoid<HeatmapScene>(qv::needsGl, "deleteHeatmap_n", hobj, [](HeatmapScene& hs) {
         qv::forgetHandle(&hs);
@@ -493,8 +517,8 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeat
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv* env, jclass, jstring fontfile,
-                                                                        jint size)
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv* env, jclass,
+                                                                         jstring fontfile, jint size)
 {
     return qv::guard(qv::needsGl, "intGLFont", jlong(0), [&] {
         const qv::Utf8 name = qv::utf8(env, fontfile);
@@ -518,7 +542,8 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*
 }
 
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv* env, jclass, jlong fobj,
-                                                                         jstring shaderFile, jstring shaderType)
+                                                                          jstring shaderFile,
+                                                                          jstring shaderType)
 {
     return qv::withHandle<QX_FTFont>("setShaders", fobj, jlong(0), [&](QX_FTFont& font) {
         const qv::Utf8 file = qv::utf8(env, shaderFile);
@@ -532,16 +557,18 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_loadFont(JNIEnv*, jclass, jlong) {}
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_loadFont(JNIEnv*, jclass, jlong) { }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong fobj, jint size)
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong fobj,
+                                                                           jint size)
 {
-    qv::withHandleVoid<QX_FTFont>(qv::needsGl, "setFontSizes", fobj, [&](QX_FTFont& font) { font.setFontSize(size); });
+    qv::withHandleVoid<QX_FTFont>(qv::needsGl, "setFontSizes", fobj,
+                                  [&](QX_FTFont& font) { font.setFontSize(size); });
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv* env, jclass, jlong fobj, jfloat x,
-                                                                      jfloat y, jstring text, jfloat r, jfloat g,
-                                                                      jfloat b)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv* env, jclass, jlong fobj,
+                                                                       jfloat x, jfloat y, jstring text,
+                                                                       jfloat r, jfloat g, jfloat b)
 {
     return qv::withHandle<QX_FTFont>(qv::needsGl, "drawText", fobj, jint(0), [&](QX_FTFont& font) {
         if (text == nullptr) {
@@ -559,9 +586,9 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv* e
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_updateText(JNIEnv*, jclass, jlong, jint, jfloat, jfloat,
-                                                                        jstring, jfloat, jfloat, jfloat)
-{
-}
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLFont_updateText(JNIEnv*, jclass, jlong, jint, jfloat,
+                                                                         jfloat, jstring, jfloat, jfloat,
+                                                                         jfloat)
+{ }
 
 } // extern "C"

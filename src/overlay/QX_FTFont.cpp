@@ -20,7 +20,8 @@ const char kFontDirectory[] = "/usr/share/fonts/truetype/msttcorefonts/";
 const char kBackupFontName[] = "/UbuntuMono-R.ttf";
 const size_t kAtlasSize = 512;
 // Printable ASCII, space first, tilde last.
-const wchar_t kPreloaded[] = L" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+const wchar_t kPreloaded[] =
+    L" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 static_assert(sizeof(kPreloaded) / sizeof(wchar_t) == 96, "95 preloaded characters");
 
 const wchar_t kReplacement = 0xFFFD;
@@ -91,13 +92,20 @@ struct Utf8Lead {
 
 Utf8Lead utf8Lead(unsigned char c)
 {
-    if (c >= 0xC2 && c <= 0xDF) return {2, 0x80, 0xBF};
-    if (c == 0xE0) return {3, 0xA0, 0xBF};
-    if (c == 0xED) return {3, 0x80, 0x9F};
-    if (c >= 0xE1 && c <= 0xEF) return {3, 0x80, 0xBF};
-    if (c == 0xF0) return {4, 0x90, 0xBF};
-    if (c >= 0xF1 && c <= 0xF3) return {4, 0x80, 0xBF};
-    if (c == 0xF4) return {4, 0x80, 0x8F};
+    if (c >= 0xC2 && c <= 0xDF)
+        return {2, 0x80, 0xBF};
+    if (c == 0xE0)
+        return {3, 0xA0, 0xBF};
+    if (c == 0xED)
+        return {3, 0x80, 0x9F};
+    if (c >= 0xE1 && c <= 0xEF)
+        return {3, 0x80, 0xBF};
+    if (c == 0xF0)
+        return {4, 0x90, 0xBF};
+    if (c >= 0xF1 && c <= 0xF3)
+        return {4, 0x80, 0xBF};
+    if (c == 0xF4)
+        return {4, 0x80, 0x8F};
     return {0, 0, 0};
 }
 
@@ -166,10 +174,7 @@ QX_FTFont::QX_FTFont(char* name, int size) : fontsize(size > kMaxCreateSize ? kM
     std::fflush(NULL);
 }
 
-QX_FTFont::~QX_FTFont()
-{
-    release();
-}
+QX_FTFont::~QX_FTFont() { release(); }
 
 void QX_FTFont::release()
 {
@@ -217,7 +222,8 @@ int QX_FTFont::init()
     glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     {
         ScopedUnpackState unpack(1);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, kAtlasSize, kAtlasSize, 0, GL_ALPHA, GL_UNSIGNED_BYTE, atlas->data);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA, kAtlasSize, kAtlasSize, 0, GL_ALPHA, GL_UNSIGNED_BYTE,
+                     atlas->data);
     }
     // Everything written so far is in the texture now.
     texture_atlas_take_dirty(atlas, nullptr, nullptr, nullptr, nullptr);
@@ -243,7 +249,8 @@ void QX_FTFont::setShader(char* file, char* type)
 {
     if (file == nullptr || type == nullptr)
         return;
-    char* target = std::strcmp(type, "vert") == 0 ? vertShader : (std::strcmp(type, "frag") == 0 ? fragShader : nullptr);
+    char* target =
+        std::strcmp(type, "vert") == 0 ? vertShader : (std::strcmp(type, "frag") == 0 ? fragShader : nullptr);
     if (target == nullptr)
         return;
     std::snprintf(target, kPathSize, "%s", file);
@@ -274,8 +281,10 @@ void QX_FTFont::addText(void* font, const wchar_t* text, void* color, void* pen)
         const int y1 = truncToInt(y0 - static_cast<float>(glyph->height) * scale.y);
 
         const unsigned int base = static_cast<unsigned int>(vertArray.size() / 3);
-        const float corners[4][2] = {{float(x0), float(y1)}, {float(x0), float(y0)}, {float(x1), float(y0)}, {float(x1), float(y1)}};
-        const float coords[4][2] = {{glyph->s0, glyph->t0}, {glyph->s0, glyph->t1}, {glyph->s1, glyph->t1}, {glyph->s1, glyph->t0}};
+        const float corners[4][2] = {
+            {float(x0), float(y1)}, {float(x0), float(y0)}, {float(x1), float(y0)}, {float(x1), float(y1)}};
+        const float coords[4][2] = {
+            {glyph->s0, glyph->t0}, {glyph->s0, glyph->t1}, {glyph->s1, glyph->t1}, {glyph->s1, glyph->t0}};
         for (int k = 0; k < 4; ++k) {
             vertArray.insert(vertArray.end(), {corners[k][0], corners[k][1], 0.0f});
             textArray.insert(textArray.end(), {coords[k][0], coords[k][1]});
@@ -294,7 +303,8 @@ void QX_FTFont::uploadNewGlyphs()
     ScopedUnpackState unpack(1);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(m_atlas->width));
     glTexSubImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(x), static_cast<GLint>(y), static_cast<GLsizei>(w),
-                    static_cast<GLsizei>(h), GL_ALPHA, GL_UNSIGNED_BYTE, m_atlas->data + y * m_atlas->width + x);
+                    static_cast<GLsizei>(h), GL_ALPHA, GL_UNSIGNED_BYTE,
+                    m_atlas->data + y * m_atlas->width + x);
 }
 
 namespace {
@@ -359,7 +369,8 @@ void QX_FTFont::drawFont(int x, int y, char* text, int size, float r, float g, f
         glVertexPointer(3, GL_FLOAT, 0, vertArray.data());
         glTexCoordPointer(2, GL_FLOAT, 0, textArray.data());
         glColorPointer(4, GL_FLOAT, 0, colorArray.data());
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray.size()), GL_UNSIGNED_INT, indexArray.data());
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray.size()), GL_UNSIGNED_INT,
+                       indexArray.data());
         glBindTexture(GL_TEXTURE_2D, 0);
         glDisableClientState(GL_VERTEX_ARRAY);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);

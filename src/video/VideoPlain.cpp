@@ -10,9 +10,9 @@ __attribute__((visibility("default"))) int getFrameId() { return 1; }
 __attribute__((visibility("default"))) int getTimeStamp() { return 1; }
 __attribute__((visibility("default"))) int openVideoFile(char*) { return 0; }
 __attribute__((visibility("default"))) int updatewithFrameNo(int) { return 1; }
-__attribute__((visibility("default"))) void play() {}
-__attribute__((visibility("default"))) void pause(bool) {}
-__attribute__((visibility("default"))) void stop() {}
-__attribute__((visibility("default"))) void close() {}
+__attribute__((visibility("default"))) void play() { }
+__attribute__((visibility("default"))) void pause(bool) { }
+__attribute__((visibility("default"))) void stop() { }
+__attribute__((visibility("default"))) void close() { }
 
 } // extern "C"

@@ -23,10 +23,7 @@ int absolute(int v) { return v < 0 ? -v : v; }
 
 } // namespace
 
-bool plausibleFrameSize(int w, int h)
-{
-    return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide;
-}
+bool plausibleFrameSize(int w, int h) { return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide; }
 
 void videoSay(const char* format, ...)
 {
@@ -118,7 +115,8 @@ int VideoRes::open(char* path, char* loadername)
         return 0;
     }
     if (strlen(loadername) > static_cast<size_t>(kMaxLoaderName)) {
-        videoSay(" video loader name of %zu bytes refused (at most %d) \n", strlen(loadername), kMaxLoaderName);
+        videoSay(" video loader name of %zu bytes refused (at most %d) \n", strlen(loadername),
+                 kMaxLoaderName);
         return 0;
     }
     char name[kMaxLoaderName + 1];
@@ -165,7 +163,8 @@ int VideoRes::loadOnce(bool switchLoad)
         return 0;
     }
     memset(&loader, 0, sizeof loader);
-    auto handlerInfo = reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"));
+    auto handlerInfo =
+        reinterpret_cast<KVG_GetVideoLoaderHandlerInfo>(dlsym(module, "GetVideoLoaderHandlerInfo"));
     if (handlerInfo == nullptr) {
         unloadModule();
         videoSay("Could not find function GetVideoLoaderHandlerInfo");
@@ -178,7 +177,8 @@ int VideoRes::loadOnce(bool switchLoad)
     }
     const bool seeking = loader.supportSeekFeature == 1;
     const bool framesReachable =
-        seeking ? loader.GetFrame != nullptr : (loader.GetNextFrame != nullptr && loader.HasMoreBytesToRead != nullptr);
+        seeking ? loader.GetFrame != nullptr
+                : (loader.GetNextFrame != nullptr && loader.HasMoreBytesToRead != nullptr);
     if (loader.OpenFile == nullptr || loader.GetFrameInfo == nullptr || !framesReachable) {
         unloadModule();
         videoSay(" video loader %s lacks OpenFile, GetFrameInfo or its frame function \n", loaderdllname);
@@ -253,10 +253,7 @@ void VideoRes::close()
     unloadModule();
 }
 
-void VideoRes::uploadFrame()
-{
-    createTextures(width, height, image_bits, 4, this);
-}
+void VideoRes::uploadFrame() { createTextures(width, height, image_bits, 4, this); }
 
 int VideoRes::getVideoFrame(int frame)
 {

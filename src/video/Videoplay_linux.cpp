@@ -133,7 +133,8 @@ void updates(int w, int h, unsigned char* buffer, int bpp, void* res)
         ScopedUnpackState unpack(1);
         if (clip.initTexture != 0) {
             setTextureParameters();
-            glTexImage2D(GL_TEXTURE_2D, 0, bpp, clip.m_pw, clip.m_ph, 0, format, GL_UNSIGNED_BYTE, clip.m_mBuff);
+            glTexImage2D(GL_TEXTURE_2D, 0, bpp, clip.m_pw, clip.m_ph, 0, format, GL_UNSIGNED_BYTE,
+                         clip.m_mBuff);
             clip.initTexture = 0;
         } else {
             // Another layout than the store's: the staging rows the frame covers
@@ -265,8 +266,9 @@ int clipVideoTable(VideoRes& clip, char* name, bool set)
 // ===========================================================================
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNIEnv* env, jclass, jstring path,
-                                                                            jstring loaderdllname)
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNIEnv* env, jclass,
+                                                                             jstring path,
+                                                                             jstring loaderdllname)
 {
     return qv::guard("initcobj", jlong(0), [&] {
         qv::Utf8 file = qv::utf8(env, path);
@@ -289,7 +291,7 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEn
 }
 
 JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass, jlong cobj,
-                                                                                jint frame)
+                                                                                 jint frame)
 {
     return qv::withHandle<VideoRes>("loadNextFrame", cobj, jint(-1), [&](VideoRes& clip) {
         if (!glReady("loadNextFrame"))
@@ -300,16 +302,18 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame
 
 JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_getWidth(JNIEnv*, jclass, jlong cobj)
 {
-    return qv::withHandle<VideoRes>("getWidth", cobj, jint(0), [](VideoRes& clip) { return clip.getWidth(); });
+    return qv::withHandle<VideoRes>("getWidth", cobj, jint(0),
+                                    [](VideoRes& clip) { return clip.getWidth(); });
 }
 
 JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_getHeight(JNIEnv*, jclass, jlong cobj)
 {
-    return qv::withHandle<VideoRes>("getHeight", cobj, jint(0), [](VideoRes& clip) { return clip.getHeight(); });
+    return qv::withHandle<VideoRes>("getHeight", cobj, jint(0),
+                                    [](VideoRes& clip) { return clip.getHeight(); });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_setDisplayFrame(JNIEnv*, jclass, jlong cobj,
-                                                                                  jboolean v)
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_setDisplayFrame(JNIEnv*, jclass,
+                                                                                   jlong cobj, jboolean v)
 {
     qv::withHandleVoid<VideoRes>("setDisplayFrame", cobj, [&](VideoRes& clip) {
         if (clip.mpgloader == nullptr)
@@ -317,10 +321,8 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_setDisplayFra
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong cobj,
-                                                                                   jint x, jint y, jint w, jint h,
-                                                                                   jint c_x, jint c_y, jint c_w,
-                                                                                   jint c_h)
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(
+    JNIEnv*, jclass, jlong cobj, jint x, jint y, jint w, jint h, jint c_x, jint c_y, jint c_w, jint c_h)
 {
     qv::withHandleVoid<VideoRes>("drawVideoTexture", cobj, [&](VideoRes& clip) {
         if (glReady("drawVideoTexture"))
@@ -328,8 +330,8 @@ JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideoText
     });
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_GetVideoTable(JNIEnv* env, jclass, jlong cobj,
-                                                                                jstring filename)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_GetVideoTable(JNIEnv* env, jclass,
+                                                                                 jlong cobj, jstring filename)
 {
     return qv::withHandle<VideoRes>("GetVideoTable", cobj, jint(-2), [&](VideoRes& clip) {
         qv::Utf8 name = qv::utf8(env, filename);
@@ -338,8 +340,8 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_GetVideoTable
     });
 }
 
-JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_SetVideoTable(JNIEnv* env, jclass, jlong cobj,
-                                                                                jstring filename)
+JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_SetVideoTable(JNIEnv* env, jclass,
+                                                                                 jlong cobj, jstring filename)
 {
     return qv::withHandle<VideoRes>("SetVideoTable", cobj, jint(-2), [&](VideoRes& clip) {
         qv::Utf8 name = qv::utf8(env, filename);
@@ -352,17 +354,16 @@ JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_getVideoTextr
     return 0;
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_setVideoSource(JNIEnv*, jclass, jboolean) {}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_setVideoSource(JNIEnv*, jclass, jboolean)
+{ }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideo(JNIEnv*, jclass, jlong, jint, jint,
-                                                                            jint, jint, jint)
-{
-}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawVideo(JNIEnv*, jclass, jlong, jint,
+                                                                             jint, jint, jint, jint)
+{ }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawFrameNo(JNIEnv*, jclass, jint, jint, jint,
-                                                                              jint, jint)
-{
-}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_drawFrameNo(JNIEnv*, jclass, jint, jint,
+                                                                               jint, jint, jint)
+{ }
 
 // ===========================================================================
 // quorvex.viewer.AnimationView.VideoPlay
@@ -376,22 +377,23 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnv
     });
 }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_beginPaint(JNIEnv*, jclass, jobject, jlong) {}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_beginPaint(JNIEnv*, jclass, jobject, jlong)
+{ }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_endPaint(JNIEnv*, jclass, jlong) {}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_endPaint(JNIEnv*, jclass, jlong) { }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_reclear(JNIEnv*, jclass, jlong) {}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_reclear(JNIEnv*, jclass, jlong) { }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_clear(JNIEnv*, jclass, jlong, jint) {}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_clear(JNIEnv*, jclass, jlong, jint) { }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_updateTimeDrawingProperties(JNIEnv*, jclass, jlong,
-                                                                                              jint, jint, jint)
-{
-}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_updateTimeDrawingProperties(JNIEnv*,
+                                                                                               jclass, jlong,
+                                                                                               jint, jint,
+                                                                                               jint)
+{ }
 
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_drawOval(JNIEnv*, jclass, jlong, jint, jint, jint,
-                                                                           jint, jint, jint)
-{
-}
+JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_drawOval(JNIEnv*, jclass, jlong, jint,
+                                                                            jint, jint, jint, jint, jint)
+{ }
 
 } // extern "C"

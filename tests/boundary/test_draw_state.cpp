@@ -30,25 +30,27 @@
 extern "C" {
 jlong Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
 jlong Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(JNIEnv*, jclass, jlong, jfloat, jfloat,
-                                                                           jfloat, jfloat, jfloat, jfloat, jfloat);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(JNIEnv*, jclass, jlong, jfloat, jfloat,
-                                                                            jfloat, jfloat, jfloat, jfloat, jfloat,
-                                                                            jfloat);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(JNIEnv*, jclass, jlong, jfloat, jfloat, jfloat, jfloat,
-                                                                jfloat, jfloat, jfloat, jfloat, jint);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(JNIEnv*, jclass, jlong, jfloat,
+                                                                          jfloat, jfloat, jfloat, jfloat,
+                                                                          jfloat, jfloat);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(JNIEnv*, jclass, jlong, jfloat,
+                                                                           jfloat, jfloat, jfloat, jfloat,
+                                                                           jfloat, jfloat, jfloat);
+jlong Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(JNIEnv*, jclass, jlong, jfloat, jfloat,
+                                                                jfloat, jfloat, jfloat, jfloat, jfloat,
+                                                                jfloat, jint);
 void Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong);
 jlong Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
 void Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass);
 void Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(JNIEnv*, jclass);
 jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(JNIEnv*, jclass, jlong, jint, jint, jint,
-                                                                          jint, jint);
+void Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(JNIEnv*, jclass, jlong, jint, jint,
+                                                                          jint, jint, jint);
 void Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(JNIEnv*, jclass, jlong);
 void Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
 void Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong, jint);
-void Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong, jint, jint, jint, jint, jint,
-                                                                  jint, jint, jint);
+void Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong, jint, jint, jint,
+                                                                  jint, jint, jint, jint, jint);
 void Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong);
 }
 
@@ -128,89 +130,177 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
     const Row rows[] = {
         // Images: the plain quad leaves depth testing off, its texture bound and the colour white.
         {"GetTexture", {}, [&] { EXPECT_NE(images.getTexture(name.data()), 0); }, ""},
-        {"DrawTexture", {}, [&] { images.drawPlainTexture(name.data(), 5, 5, 0, 0, false); },
+        {"DrawTexture",
+         {},
+         [&] { images.drawPlainTexture(name.data(), 5, 5, 0, 0, false); },
          "depth test, texture 2d unit 1, texture 2d parameters, current colour"},
-        {"DrawTextureWithUpdate", {}, [&] { images.drawPlainTexture(name.data(), 5, 5, 20, 20, true); },
+        {"DrawTextureWithUpdate",
+         {},
+         [&] { images.drawPlainTexture(name.data(), 5, 5, 20, 20, true); },
          "depth test, texture 2d unit 1, texture 2d parameters, current colour"},
         {"DrawBlendTexture", {}, [&] { images.drawTexture(name.data(), 5, 5, 20, 20); }, "depth test"},
-        {"DrawWebPageTexture", {}, [&] { images.drawWebPageTexture(tallName.data(), 0, 0, 12, 20); },
+        {"DrawWebPageTexture",
+         {},
+         [&] { images.drawWebPageTexture(tallName.data(), 0, 0, 12, 20); },
          "texture rect unit 1"},
-        {"ReleaseAllTexture", {}, [] { Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr); }, ""},
-        {"clearLargeTexture", {}, [] { Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(nullptr, nullptr); }, ""},
+        {"ReleaseAllTexture",
+         {},
+         [] { Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr); },
+         ""},
+        {"clearLargeTexture",
+         {},
+         [] { Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(nullptr, nullptr); },
+         ""},
         // The drawing cache reads the window back.
-        {"intGLCache", {}, [&] { cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); }, ""},
-        {"saveBuffer", {}, [&] {
+        {"intGLCache",
+         {},
+         [&] { cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); },
+         ""},
+        {"saveBuffer",
+         {},
+         [&] {
              GLCache& c = *reinterpret_cast<GLCache*>(cache);
              EXPECT_EQ(c.saveAsImage(dir_ + "/view.png"), 1);
              EXPECT_NE(c.m_frameBuffer, 0u);
-         }, "", true},
+         },
+         "",
+         true},
         // Circles: a single circle leaves its vertex array on, line smoothing off and its line
         // width; the batched draw its vertex array. A selection puts everything back.
-        {"intGLCirlce", {}, [&] { circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256); }, ""},
-        {"createGraphic", [&] { reinterpret_cast<CircleDataSets*>(circles)->addCircleNode(100, 100, 10, 1, 0, 0); },
+        {"intGLCirlce",
+         {},
+         [&] { circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256); },
+         ""},
+        {"createGraphic",
+         [&] { reinterpret_cast<CircleDataSets*>(circles)->addCircleNode(100, 100, 10, 1, 0, 0); },
          [&] { Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, circles); }, ""},
-        {"fillSingleCircle 7", {}, [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0);
-         }, kSingleCircle},
-        {"fillSingleCircle 8", {}, [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 0.5f);
-         }, kSingleCircle},
-        {"drawSingleCircle outline", {}, [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 3, 0);
-         }, kSingleCircle},
-        {"drawSingleCircle dashed", {}, [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 3, 2);
-         }, kSingleCircle},
-        {"drawSingleCircle mode 3", {}, [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 3, 3);
-         }, kSingleCircle},
-        {"drawCircle", {}, [&] { Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, circles); }, "vertex array"},
-        {"selectCircle", {}, [&] {
+        {"fillSingleCircle 7",
+         {},
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(nullptr, nullptr, circles,
+                                                                                 50, 50, 5, 5, 1, 0, 0);
+         },
+         kSingleCircle},
+        {"fillSingleCircle 8",
+         {},
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(
+                 nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 0.5f);
+         },
+         kSingleCircle},
+        {"drawSingleCircle outline",
+         {},
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5,
+                                                                       5, 1, 0, 0, 3, 0);
+         },
+         kSingleCircle},
+        {"drawSingleCircle dashed",
+         {},
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5,
+                                                                       5, 1, 0, 0, 3, 2);
+         },
+         kSingleCircle},
+        {"drawSingleCircle mode 3",
+         {},
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5,
+                                                                       5, 1, 0, 0, 3, 3);
+         },
+         kSingleCircle},
+        {"drawCircle",
+         {},
+         [&] { Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, circles); },
+         "vertex array"},
+        {"selectCircle",
+         {},
+         [&] {
              CircleDataSets& c = *reinterpret_cast<CircleDataSets*>(circles);
              c.selectNodes(98, 98, 4, 4);
              EXPECT_EQ(c.found_list, std::vector<int>{0});
-         }, ""},
+         },
+         ""},
         // Text: the draw leaves depth testing off, its blend function, 2D texturing on with the
         // font's texture bound, blending, rectangle texturing and the three client arrays off.
-        {"intGLFont", {}, [&] {
+        {"intGLFont",
+         {},
+         [&] {
              font.reset(new QX_FTFont(const_cast<char*>("NoSuchFont.ttf"), 20));
-             std::snprintf(font->fontfile, sizeof font->fontfile, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+             std::snprintf(font->fontfile, sizeof font->fontfile,
+                           "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
              EXPECT_EQ(font->init(), 1);
-         }, ""},
-        {"setFontSizes", {}, [&] { Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(nullptr, nullptr, handle(font.get()), 24); }, ""},
-        {"drawText", [&] { texts(true); }, [&] { font->drawFont(10, 30, const_cast<char*>("Ab\xc3\xa9"), 0, 1, 0, 0); },
+         },
+         ""},
+        {"setFontSizes",
+         {},
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(nullptr, nullptr, handle(font.get()), 24);
+         },
+         ""},
+        {"drawText", [&] { texts(true); },
+         [&] { font->drawFont(10, 30, const_cast<char*>("Ab\xc3\xa9"), 0, 1, 0, 0); },
          "blend, depth test, texture 2d on, texture rect on, vertex array, colour array, tex coord array, blend func, "
          "texture 2d unit 1, texture 2d parameters"},
-        {"drawText empty, null, no font", [&] { texts(true); }, [&] {
+        {"drawText empty, null, no font", [&] { texts(true); },
+         [&] {
              font->drawFont(10, 30, const_cast<char*>(""), 0, 1, 0, 0);
              font->drawFont(10, 30, nullptr, 0, 1, 0, 0);
              QX_FTFont(const_cast<char*>("x.ttf"), 20).drawFont(10, 30, const_cast<char*>("II"), 0, 1, 0, 0);
-         }, ""},
+         },
+         ""},
         // Polygons: vertices only (inside the caller's primitive) and the tessellator's own primitives.
-        {"drawPolygonGLF", {}, [&] {
+        {"drawPolygonGLF",
+         {},
+         [&] {
              glBegin(GL_LINES);
              drawPolygonOutline(xs, ys, 4);
              glEnd();
-         }, ""},
+         },
+         ""},
         {"fillPolygonGLF", {}, [&] { EXPECT_TRUE(fillPolygon(xs, ys, 4)); }, ""},
         // Heatmap: the result quad leaves blending off with its own function and equation.
-        {"iniHeatmapBuffer", {}, [&] { heatmap = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0); }, ""},
+        {"iniHeatmapBuffer",
+         {},
+         [&] {
+             heatmap =
+                 Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+         },
+         ""},
         {"drawHeatmapBuffer",
-         [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, heatmap, 200, 30, 40, 256, 256); },
-         [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, heatmap); },
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, heatmap,
+                                                                                  200, 30, 40, 256, 256);
+         },
+         [&] {
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, heatmap);
+         },
          "blend, blend func, blend equation"},
-        {"deleteHeatmap", {}, [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, heatmap); }, ""},
+        {"deleteHeatmap",
+         {},
+         [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, heatmap); },
+         ""},
         // Video: the upload behind loadNextFrame and the draw put everything back (the design lets
         // the colour stay white; it is restored here).
-        {"loadNextFrame upload", {}, [&] {
+        {"loadNextFrame upload",
+         {},
+         [&] {
              EXPECT_GT(createTextures(720, 480, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip), 0);
              updates(360, 240, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip);
              createTextures(720, 480, reinterpret_cast<unsigned char*>(frame.data()), 4, released);
-         }, ""},
-        {"drawVideoTexture", {}, [&] {
-             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(&clip), 0, 0, 64, 64, 0, 0, 720, 480);
-         }, ""},
-        {"release", {}, [&] { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(released)); }, ""},
+         },
+         ""},
+        {"drawVideoTexture",
+         {},
+         [&] {
+             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(&clip), 0,
+                                                                          0, 64, 64, 0, 0, 720, 480);
+         },
+         ""},
+        {"release",
+         {},
+         [&] { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(released)); },
+         ""},
     };
     qvtest::CallerState caller;
     for (const Row& row : rows) {
@@ -236,17 +326,22 @@ TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
 {
     std::vector<uint32_t> frame(64 * 48, 0xffffffffu);
     const std::pair<const char*, std::function<void()>> kinds[] = {
-        {"heatmap: deleteHeatmap_n", [] {
-             const jlong h = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+        {"heatmap: deleteHeatmap_n",
+         [] {
+             const jlong h =
+                 Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
              ASSERT_NE(h, 0);
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 9, 1, 1, 64, 64);
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 9, 1,
+                                                                                  1, 64, 64);
              Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, h);
              Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
          }},
-        {"video clip: release", [&] {
+        {"video clip: release",
+         [&] {
              VideoRes* clip = new VideoRes();
              ASSERT_GT(createTextures(64, 48, reinterpret_cast<unsigned char*>(frame.data()), 4, clip), 0);
-             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(clip), 0, 0, 8, 8, 0, 0, 64, 48);
+             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(clip), 0,
+                                                                          0, 8, 8, 0, 0, 64, 48);
              Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(clip));
          }},
     };

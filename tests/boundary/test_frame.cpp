@@ -35,8 +35,16 @@ extern "C" GLenum glGetError(void)
 TEST(LibraryFrame, OnLoadVersionAndPowerOfTwo)
 {
     EXPECT_EQ(JNI_OnLoad(nullptr, nullptr), 0x00010004);
-    const int powers[][2] = {{1, 1}, {2, 2}, {3, 4}, {4, 4}, {257, 512}, {1000, 1024}, {0, 0}, {-1000, 0},
-                             {1 << 30, 1 << 30}, {(1 << 29) + 1, 1 << 30}};
+    const int powers[][2] = {{1, 1},
+                             {2, 2},
+                             {3, 4},
+                             {4, 4},
+                             {257, 512},
+                             {1000, 1024},
+                             {0, 0},
+                             {-1000, 0},
+                             {1 << 30, 1 << 30},
+                             {(1 << 29) + 1, 1 << 30}};
     for (const auto& c : powers)
         EXPECT_EQ(getPower2(c[0]), c[1]) << "getPower2(" << c[0] << ")";
 }
@@ -61,7 +69,7 @@ TEST(LibraryFrame, LogOpensOnceAsTheViewerAndCutsLongLines)
     EXPECT_EQ(lines[2].text, "100% sure %d %s");
 }
 
-class GlErrors : public qvtest::GlTest {};
+class GlErrors : public qvtest::GlTest { };
 
 TEST_F(GlErrors, DrainsEveryPendingErrorInOrderThenARealOne)
 {

@@ -17,13 +17,15 @@
 
 extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv*, jclass, jlong, jstring, jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv*, jclass, jlong, jstring,
+                                                                            jstring);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong, jstring);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
+                                                                                 jstring);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv*, jclass, jfloatArray,
-                                                                               jfloatArray, jint);
+                                                                                jfloatArray, jint);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv*, jclass, jintArray,
-                                                                               jintArray, jint);
+                                                                                jintArray, jint);
 }
 
 namespace {
@@ -126,14 +128,17 @@ TEST_F(Jni, PolygonExportsNeverReadPastTheirArrays)
         jfloatArray xs, ys;
         jint nums, answer;
         const char* log;
-    } cases[] = {{two, nullptr, 2, 0, "no vertices"}, {nullptr, two, 2, 0, "no vertices"},
+    } cases[] = {{two, nullptr, 2, 0, "no vertices"},
+                 {nullptr, two, 2, 0, "no vertices"},
                  {none, none, 3, 0, "no vertices"},
-                 {two, two, -5, 0, "no vertices"}, {two, two, 1000, 1, "nums 1000 exceeds the arrays, using 2"},
+                 {two, two, -5, 0, "no vertices"},
+                 {two, two, 1000, 1, "nums 1000 exceeds the arrays, using 2"},
                  {four, two, 3, 1, "nums 3 exceeds the arrays, using 2"},
                  {two, four, 3, 1, "nums 3 exceeds the arrays, using 2"}};
     for (const auto& c : cases) {
         qvtest::clearSyslog();
-        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, c.xs, c.ys, c.nums), c.answer);
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(env, nullptr, c.xs, c.ys, c.nums),
+                  c.answer);
         EXPECT_TRUE(qvtest::syslogContains(c.log)) << c.log;
     }
     for (jintArray ys : {static_cast<jintArray>(nullptr), twoInts})
@@ -152,16 +157,19 @@ TEST_F(Jni, EitherArgumentAloneBadIsRefused)
         jlong handle;
         jstring file, role;
         jlong answer;
-    } shaders[] = {{c, path, role, 1}, {0, path, role, 0}, {c, nullptr, role, 0}, {c, path, nullptr, 0},
-                   {c, empty, role, 0}, {c, path, empty, 0}};
+    } shaders[] = {{c, path, role, 1},    {0, path, role, 0},  {c, nullptr, role, 0},
+                   {c, path, nullptr, 0}, {c, empty, role, 0}, {c, path, empty, 0}};
     for (const auto& r : shaders)
-        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_setShaders(env, nullptr, r.handle, r.file, r.role), r.answer);
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_setShaders(env, nullptr, r.handle, r.file, r.role),
+                  r.answer);
     EXPECT_STREQ(circles.m_vertShaderfile, "a.vs");
 
     const jlong cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(env, nullptr);
     ASSERT_NE(cache, 0);
     qvtest::clearSyslog();
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, 0, javaString(u"/tmp/qv-x.png")), 0);
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, 0,
+                                                                        javaString(u"/tmp/qv-x.png")),
+              0);
     EXPECT_TRUE(qvtest::syslogContains("saveBuffer: called with a null handle"));
     EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, cache, nullptr), 1);
     EXPECT_TRUE(qvtest::syslogContains("saveBuffer: no file name, nothing saved"));

@@ -20,32 +20,43 @@ extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(JNIEnv*, jclass, jlong);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*, jclass, jstring, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv*, jclass, jlong, jstring, jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv*, jclass, jlong, jstring,
+                                                                          jstring);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong, jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
-    JNIEnv*, jclass, jlong, jobject, jint, jint, jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNIEnv*, jclass, jstring, jstring);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
+                                                                                 jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
+                                                                                           jint, jint);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(JNIEnv*, jclass,
+                                                                                             jlong, jobject,
+                                                                                             jint, jint,
+                                                                                             jint);
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
+                                                                                       jlong);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNIEnv*, jclass, jstring,
+                                                                             jstring);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_getWidth(JNIEnv*, jclass, jlong);
 JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(JNIEnv*, jclass);
 JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
     JNIEnv*, jobject, jobject, jstring, jint, jint, jint, jstring, jobjectArray);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(JNIEnv*, jobject);
+JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(JNIEnv*,
+                                                                                                jobject);
 }
 
 namespace {
 
 // The class file of `class QxSave { long qxvideosave; }`: the movie creator's
 // field, so the stream's handle is read back the way Java receives it.
-const unsigned char kQxSaveClass[] = {
-    0xCA, 0xFE, 0xBA, 0xBE, 0, 0, 0, 52, 0, 7,                                             // magic, 52.0, 6 constants
-    1, 0, 6, 'Q', 'x', 'S', 'a', 'v', 'e', 7, 0, 1,                                        // #1 #2 this class
-    1, 0, 16, 'j', 'a', 'v', 'a', '/', 'l', 'a', 'n', 'g', '/', 'O', 'b', 'j', 'e', 'c', 't', 7, 0, 3, // #3 #4 super
-    1, 0, 11, 'q', 'x', 'v', 'i', 'd', 'e', 'o', 's', 'a', 'v', 'e', 1, 0, 1, 'J',        // #5 #6 the field
-    0, 0x21, 0, 2, 0, 4, 0, 0, 0, 1, 0, 1, 0, 5, 0, 6, 0, 0, 0, 0, 0, 0};                  // one field, no methods
+const unsigned char
+    kQxSaveClass[] = {0xCA, 0xFE, 0xBA, 0xBE, 0,   0,   0,   52,  0,   7, // magic, 52.0, 6 constants
+                      1,    0,    6,    'Q',  'x', 'S', 'a', 'v', 'e', 7,   0,   1, // #1 #2 this class
+                      1,    0,    16,   'j',  'a', 'v', 'a', '/', 'l', 'a', 'n', 'g',
+                      '/',  'O',  'b',  'j',  'e', 'c', 't', 7,   0,   3, // #3 #4 super
+                      1,    0,    11,   'q',  'x', 'v', 'i', 'd', 'e', 'o', 's', 'a',
+                      'v',  'e',  1,    0,    1,   'J', // #5 #6 the field
+                      0,    0x21, 0,    2,    0,   4,   0,   0,   0,   1,   0,   1,
+                      0,    5,    0,    6,    0,   0,   0,   0,   0,   0}; // one field, no methods
 
 // The fault plug-in opens any regular file (here itself) as a 64 x 48 clip.
 const char kPlugin[] = QV_VIDEO_TEST_PLUGINS "/libqvfault.so";
@@ -85,28 +96,41 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
     const auto str = [env](const char* s) { return env->NewStringUTF(s); };
 
     const std::vector<Kind> kinds = {
-        {"CircleDataSets", [] { return Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 64, 64); },
-         "clearCircles", [](jlong h) { return Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(nullptr, nullptr, h); },
+        {"CircleDataSets",
+         [] { return Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 64, 64); },
+         "clearCircles",
+         [](jlong h) { return Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(nullptr, nullptr, h); },
          0, nullptr, nullptr},
-        {"QX_FTFont", [&] { return Java_quorvex_viewer_OverlayView_GLFont_intGLFont(env, nullptr, str("x.ttf"), 12); },
+        {"QX_FTFont",
+         [&] { return Java_quorvex_viewer_OverlayView_GLFont_intGLFont(env, nullptr, str("x.ttf"), 12); },
          "setShaders",
          [&](jlong h) {
-             return Java_quorvex_viewer_OverlayView_GLFont_setShaders(env, nullptr, h, str("a.vert"), str("vert"));
+             return Java_quorvex_viewer_OverlayView_GLFont_setShaders(env, nullptr, h, str("a.vert"),
+                                                                      str("vert"));
          },
          0, nullptr, nullptr},
-        {"GLCache", [] { return Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); },
+        {"GLCache",
+         [] { return Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); },
          "saveBuffer", // no file name: a live cache answers 1 and saves nothing
-         [&](jlong h) { return jlong(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, h, nullptr)); },
+         [&](jlong h) {
+             return jlong(
+                 Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, h, nullptr));
+         },
          0, nullptr, nullptr},
         {"HeatmapScene",
-         [] { return Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 64, 64); },
+         [] {
+             return Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 64,
+                                                                                       64);
+         },
          "updateHeatmapBuffer_n",
          [&](jlong h) {
-             return jlong(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(env, nullptr, h, records,
-                                                                                              64, 64, 1));
+             return jlong(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
+                 env, nullptr, h, records, 64, 64, 1));
          },
          0, "deleteHeatmap_n",
-         [](jlong h) { Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h); }},
+         [](jlong h) {
+             Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
+         }},
         {"VideoRes",
          [&] {
              setenv("QV_FAULT_TABLE", "minimal", 1);
@@ -115,13 +139,19 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
              unsetenv("QV_FAULT_TABLE");
              return h;
          },
-         "getWidth", [](jlong h) { return jlong(Java_quorvex_viewer_AnimationView_VideoClip_getWidth(nullptr, nullptr, h)); },
-         0, "release", [](jlong h) { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, h); }},
-        {"VideoEnv", [] { return Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(nullptr, nullptr); },
+         "getWidth",
+         [](jlong h) {
+             return jlong(Java_quorvex_viewer_AnimationView_VideoClip_getWidth(nullptr, nullptr, h));
+         },
+         0, "release",
+         [](jlong h) { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, h); }},
+        {"VideoEnv",
+         [] { return Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(nullptr, nullptr); },
          nullptr, nullptr, 0, nullptr, nullptr},
         {"StreamStub",
          [&] {
-             jobjectArray encoder = env->NewObjectArray(1, env->FindClass("java/lang/String"), str("qv-no-encoder"));
+             jobjectArray encoder =
+                 env->NewObjectArray(1, env->FindClass("java/lang/String"), str("qv-no-encoder"));
              Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
                  env, creator, nullptr, str("/tmp/qv-handles.mp4"), 64, 48, 10, nullptr, encoder);
              return env->GetLongField(creator, env->GetFieldID(saveClass, "qxvideosave", "J"));
@@ -167,7 +197,8 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
             << kinds[i].name;
         if (kinds[i].probe != nullptr) { // destroyed twice
             kinds[i].drop(live[i]);
-            EXPECT_TRUE(qvtest::syslogContains(std::string(kinds[i].destroy) + ": unknown handle " + hex(live[i])));
+            EXPECT_TRUE(
+                qvtest::syslogContains(std::string(kinds[i].destroy) + ": unknown handle " + hex(live[i])));
         }
     }
     env->DeleteLocalRef(records);

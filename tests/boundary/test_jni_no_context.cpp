@@ -16,19 +16,22 @@ extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong);
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong);
-JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(
-    JNIEnv*, jclass, jlong, jint, jint, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
+JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(JNIEnv*, jclass, jlong,
+                                                                                  jint, jint, jint, jint);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
+                                                                                           jint, jint);
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
+                                                                                       jlong);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*, jclass, jstring, jint);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(
-    JNIEnv*, jclass, jlong, jfloat, jfloat, jstring, jfloat, jfloat, jfloat);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv*, jclass, jlong, jfloat, jfloat,
+                                                                       jstring, jfloat, jfloat, jfloat);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong, jstring);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
+                                                                                 jstring);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLImage_GetTexture(JNIEnv*, jclass, jstring);
 JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(
-    JNIEnv*, jclass, jfloatArray, jfloatArray, jint);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(JNIEnv*, jclass, jfloatArray,
+                                                                                jfloatArray, jint);
 JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
     JNIEnv*, jobject, jobject, jstring, jint, jint, jint, jstring, jobjectArray);
 }
@@ -56,65 +59,71 @@ jfloatArray triangle(JNIEnv* env)
 // Void exports answer 0 here; what tells they did nothing is the log line.
 const Case kCases[] = {
     {"intGLCirlce",
-        [](JNIEnv*) { return Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 200, 200); }},
+     [](JNIEnv*) {
+         return Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 200, 200);
+     }},
     {"createGraphic",
-        [](JNIEnv*) { return Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, kHandle); }},
+     [](JNIEnv*) {
+         return Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, kHandle);
+     }},
     {"drawCircle",
-        [](JNIEnv*) {
-            Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, kHandle);
-            return jlong(0);
-        }},
+     [](JNIEnv*) {
+         Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, kHandle);
+         return jlong(0);
+     }},
     {"selectCircle",
-        [](JNIEnv* env) {
-            return jlong(
-                Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(env, nullptr, kHandle, 0, 0, 8, 8) != nullptr);
-        }},
+     [](JNIEnv* env) {
+         return jlong(Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(env, nullptr, kHandle, 0, 0, 8,
+                                                                            8) != nullptr);
+     }},
     {"iniHeatmapBuffer_n",
-        [](JNIEnv*) {
-            return Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 512, 512);
-        }},
+     [](JNIEnv*) {
+         return Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 512,
+                                                                                   512);
+     }},
     {"deleteHeatmap_n",
-        [](JNIEnv*) {
-            Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, kHandle);
-            return jlong(0);
-        }},
+     [](JNIEnv*) {
+         Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, kHandle);
+         return jlong(0);
+     }},
     {"intGLFont",
-        [](JNIEnv* env) {
-            return Java_quorvex_viewer_OverlayView_GLFont_intGLFont(
-                env, nullptr, env->NewStringUTF("DejaVuSans.ttf"), 12);
-        }},
+     [](JNIEnv* env) {
+         return Java_quorvex_viewer_OverlayView_GLFont_intGLFont(env, nullptr,
+                                                                 env->NewStringUTF("DejaVuSans.ttf"), 12);
+     }},
     {"drawText",
-        [](JNIEnv* env) {
-            return jlong(Java_quorvex_viewer_OverlayView_GLFont_drawText(
-                env, nullptr, kHandle, 1, 1, env->NewStringUTF("ab"), 1, 1, 1));
-        }},
-    {"intGLCache", [](JNIEnv*) { return Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); }},
+     [](JNIEnv* env) {
+         return jlong(Java_quorvex_viewer_OverlayView_GLFont_drawText(env, nullptr, kHandle, 1, 1,
+                                                                      env->NewStringUTF("ab"), 1, 1, 1));
+     }},
+    {"intGLCache",
+     [](JNIEnv*) { return Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); }},
     {"saveBuffer",
-        [](JNIEnv* env) {
-            return jlong(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(
-                env, nullptr, kHandle, env->NewStringUTF("/tmp/qv-none.png")));
-        }},
+     [](JNIEnv* env) {
+         return jlong(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(
+             env, nullptr, kHandle, env->NewStringUTF("/tmp/qv-none.png")));
+     }},
     {"GetTexture",
-        [](JNIEnv* env) {
-            return Java_quorvex_viewer_OverlayView_GLImage_GetTexture(env, nullptr, env->NewStringUTF("a.png"));
-        }},
+     [](JNIEnv* env) {
+         return Java_quorvex_viewer_OverlayView_GLImage_GetTexture(env, nullptr, env->NewStringUTF("a.png"));
+     }},
     {"ReleaseAllTexture",
-        [](JNIEnv*) {
-            Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr);
-            return jlong(0);
-        }},
+     [](JNIEnv*) {
+         Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr);
+         return jlong(0);
+     }},
     {"fillPolygonGLF",
-        [](JNIEnv* env) {
-            return jlong(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(
-                env, nullptr, triangle(env), triangle(env), 3));
-        }},
+     [](JNIEnv* env) {
+         return jlong(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(env, nullptr, triangle(env),
+                                                                               triangle(env), 3));
+     }},
     {"initSaveVideo", // no encoder is started
-        [](JNIEnv* env) {
-            jobjectArray encoder = env->NewObjectArray(1, env->FindClass("java/lang/String"),
-                                                       env->NewStringUTF("quorvex-encoder"));
-            return jlong(Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
-                env, nullptr, nullptr, env->NewStringUTF("/tmp/qv-no-gl.mp4"), 64, 48, 10, nullptr, encoder));
-        }},
+     [](JNIEnv* env) {
+         jobjectArray encoder =
+             env->NewObjectArray(1, env->FindClass("java/lang/String"), env->NewStringUTF("quorvex-encoder"));
+         return jlong(Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
+             env, nullptr, nullptr, env->NewStringUTF("/tmp/qv-no-gl.mp4"), 64, 48, 10, nullptr, encoder));
+     }},
 };
 
 } // namespace

@@ -22,28 +22,33 @@ namespace {
 const char* kPipe = "/tmp/fifoChannel";
 
 // The shipped program, or the sanitized copy when QV_ENCODER names it.
-const char* encoderPath() {
+const char* encoderPath()
+{
     const char* path = getenv("QV_ENCODER");
     return path != nullptr && *path ? path : QV_ENCODER_PATH;
 }
 
 struct Child {
     pid_t pid = -1;
-    int err = -1;  // read end of the child's stderr
+    int err = -1; // read end of the child's stderr
 };
 
-Child startEncoder(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
+Child startEncoder(const std::vector<std::string>& args, const std::map<std::string, std::string>& env)
+{
     int fds[2];
     Child child;
-    if (pipe(fds) != 0) return child;
+    if (pipe(fds) != 0)
+        return child;
     child.pid = fork();
     if (child.pid == 0) {
         dup2(fds[1], 2);
         close(fds[0]);
         close(fds[1]);
-        for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+        for (const auto& [name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(encoderPath(), argv.data());
         _exit(127);
@@ -54,7 +59,8 @@ Child startEncoder(const std::vector<std::string>& args, const std::map<std::str
 }
 
 // Exit status and stderr; the child is killed if it runs past the deadline.
-std::pair<int, std::string> finish(Child& child, int seconds = 60) {
+std::pair<int, std::string> finish(Child& child, int seconds = 60)
+{
     int status = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (waitpid(child.pid, &status, WNOHANG) == 0) {
@@ -69,15 +75,18 @@ std::pair<int, std::string> finish(Child& child, int seconds = 60) {
     std::string text;
     char buf[4096];
     ssize_t n;
-    while ((n = read(child.err, buf, sizeof buf)) > 0) text.append(buf, size_t(n));
+    while ((n = read(child.err, buf, sizeof buf)) > 0)
+        text.append(buf, size_t(n));
     close(child.err);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text};
 }
 
 // The library's side: a fresh FIFO, opened once the encoder reads it.
-int openPipeForWriting() {
+int openPipeForWriting()
+{
     unlink(kPipe);
-    if (mkfifo(kPipe, 0600) != 0) return -1;
+    if (mkfifo(kPipe, 0600) != 0)
+        return -1;
     for (int tries = 0; tries < 1000; ++tries) {
         int fd = open(kPipe, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
@@ -89,10 +98,12 @@ int openPipeForWriting() {
     return -1;
 }
 
-void waitUntilDrained(int fd) {
+void waitUntilDrained(int fd)
+{
     int queued = 1;
     for (int tries = 0; tries < 2000 && queued > 0; ++tries) {
-        if (ioctl(fd, FIONREAD, &queued) != 0) return;
+        if (ioctl(fd, FIONREAD, &queued) != 0)
+            return;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -100,13 +111,16 @@ void waitUntilDrained(int fd) {
 // A private folder for one case, removed whatever the outcome.
 struct TempDir {
     std::string path;
-    TempDir() {
+    TempDir()
+    {
         char pattern[] = "/tmp/qv-encoder-XXXXXX";
         const char* dir = mkdtemp(pattern);
         path = dir ? dir : "";
     }
-    ~TempDir() {
-        if (!path.empty()) qvtest::commandOutput("rm -rf '" + path + "'");
+    ~TempDir()
+    {
+        if (!path.empty())
+            qvtest::commandOutput("rm -rf '" + path + "'");
     }
 };
 
@@ -121,7 +135,7 @@ struct Movie {
 
 void PrintTo(const Movie& m, std::ostream* os) { *os << m.name; }
 
-class EncoderMovie : public ::testing::TestWithParam<Movie> {};
+class EncoderMovie : public ::testing::TestWithParam<Movie> { };
 
 TEST_P(EncoderMovie, HoldsTheFedFramesInItsContainersCodec)
 {
@@ -160,16 +174,18 @@ TEST_P(EncoderMovie, HoldsTheFedFramesInItsContainersCodec)
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, EncoderMovie,
-    ::testing::Values(Movie{"mp4", ".mp4", "h264", 5, 0, 0}, Movie{"avi", ".avi", "mpeg4", 5, 0, 0},
-                      Movie{"mkv", ".mkv", "h264", 5, 0, 0}, Movie{"mov", ".mov", "h264", 5, 0, 0},
-                      Movie{"partialLastFrame", ".mp4", "h264", 6, 1000, 0},
-                      Movie{"sigtermMidway", ".mp4", "h264", 40, 0, 12},
-                      Movie{"sigtermMidwayAvi", ".avi", "mpeg4", 40, 0, 12}),
-    [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(Movie{"mp4", ".mp4", "h264", 5, 0, 0},
+                                           Movie{"avi", ".avi", "mpeg4", 5, 0, 0},
+                                           Movie{"mkv", ".mkv", "h264", 5, 0, 0},
+                                           Movie{"mov", ".mov", "h264", 5, 0, 0},
+                                           Movie{"partialLastFrame", ".mp4", "h264", 6, 1000, 0},
+                                           Movie{"sigtermMidway", ".mp4", "h264", 40, 0, 12},
+                                           Movie{"sigtermMidwayAvi", ".avi", "mpeg4", 40, 0, 12}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct Refusal {
     const char* name;
-    std::vector<std::string> args;  // args[0] is the output path
+    std::vector<std::string> args; // args[0] is the output path
     const char* reason;
     std::map<std::string, std::string> env;
     bool pipeWithoutWriter = false;
@@ -177,16 +193,20 @@ struct Refusal {
 
 void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
-class EncoderRefuses : public ::testing::TestWithParam<Refusal> {};
+class EncoderRefuses : public ::testing::TestWithParam<Refusal> { };
 
-TEST_P(EncoderRefuses, ExitsNonzeroWithOneLineReason) {
+TEST_P(EncoderRefuses, ExitsNonzeroWithOneLineReason)
+{
     const Refusal& r = GetParam();
-    if (r.env.count("QUORVEX_ENCODER_WAIT")) unlink(kPipe);  // the cases that wait for it
-    if (r.pipeWithoutWriter) mkfifo(kPipe, 0600);
+    if (r.env.count("QUORVEX_ENCODER_WAIT"))
+        unlink(kPipe); // the cases that wait for it
+    if (r.pipeWithoutWriter)
+        mkfifo(kPipe, 0600);
     Child child = startEncoder(r.args, r.env);
     ASSERT_GT(child.pid, 0);
     auto [status, err] = finish(child, 20);
-    if (r.pipeWithoutWriter) unlink(kPipe);
+    if (r.pipeWithoutWriter)
+        unlink(kPipe);
     EXPECT_NE(status, 0);
     // FFmpeg may add its own lines before; ours is one line, the last.
     auto ours = err.rfind("quorvex-encoder: ");
@@ -206,16 +226,27 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"zeroHeight", {"/tmp/qv-enc-bad.mp4", "64", "0", "25", "4"}, "bad height '0'", {}},
         Refusal{"notANumber", {"/tmp/qv-enc-bad.mp4", "64x", "48", "25", "4"}, "bad width '64x'", {}},
         Refusal{"rateZero", {"/tmp/qv-enc-bad.mp4", "64", "48", "0", "4"}, "bad frame rate '0'", {}},
-        Refusal{"threeBytesPerPixel", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "3"}, "bad bytes per pixel '3'", {}},
-        Refusal{"unknownExtension", {"/tmp/qv-enc-bad.webm", "64", "48", "25", "4"}, "unsupported output", {}},
+        Refusal{"threeBytesPerPixel",
+                {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "3"},
+                "bad bytes per pixel '3'",
+                {}},
+        Refusal{
+            "unknownExtension", {"/tmp/qv-enc-bad.webm", "64", "48", "25", "4"}, "unsupported output", {}},
         Refusal{"programNameAsOutput", {"quorvex-encoder", "/tmp/a.mp4", "64", "48", "25"}, "bad width", {}},
         Refusal{"unwritableFolder", {"/nonexistent/dir/out.mp4", "64", "48", "25", "4"}, "cannot open", {}},
-        Refusal{"badPreset", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"}, "cannot open encoder",
+        Refusal{"badPreset",
+                {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"},
+                "cannot open encoder",
                 {{"QUORVEX_ENCODER_PRESET", "warp"}}},
-        Refusal{"noPipeInTime", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"}, "gave up waiting for /tmp/fifoChannel",
+        Refusal{"noPipeInTime",
+                {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"},
+                "gave up waiting for /tmp/fifoChannel",
                 {{"QUORVEX_ENCODER_WAIT", "1"}}},
-        Refusal{"noWriterInTime", {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"}, "gave up waiting for a writer",
-                {{"QUORVEX_ENCODER_WAIT", "1"}}, true}),
+        Refusal{"noWriterInTime",
+                {"/tmp/qv-enc-bad.mp4", "64", "48", "25", "4"},
+                "gave up waiting for a writer",
+                {{"QUORVEX_ENCODER_WAIT", "1"}},
+                true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

@@ -44,10 +44,7 @@ protected:
         unlink(kFifoPath);
         qvtest::clearSyslog();
     }
-    void TearDown() override
-    {
-        EXPECT_EQ(system(("rm -rf " + dir_).c_str()), 0);
-    }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf " + dir_).c_str()), 0); }
     std::string path(const char* name) const { return dir_ + "/" + name; }
     std::unique_ptr<StreamStub> stub(const std::string& encoder = QV_RECORDING_ENCODER)
     {
@@ -82,7 +79,15 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
         int firstW, firstH, laterW, laterH, movieW, movieH;
         Bgra first, later;
     } const cases[] = {
-        {"odd view rounded down to even", 1001, 601, 1001, 601, 1000, 600, {10, 40, 200, 255}, {90, 160, 20, 255}},
+        {"odd view rounded down to even",
+         1001,
+         601,
+         1001,
+         601,
+         1000,
+         600,
+         {10, 40, 200, 255},
+         {90, 160, 20, 255}},
         {"larger later view cropped", 640, 480, 700, 500, 640, 480, {200, 0, 100, 255}, {0, 120, 60, 255}},
         {"smaller later view padded", 640, 480, 321, 201, 640, 480, {30, 30, 30, 255}, {255, 0, 0, 255}},
     };
@@ -96,8 +101,8 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
         EXPECT_EQ(frame(*s, c.laterW, c.laterH, c.later), 0);
         EXPECT_EQ(s->streamBuffer(nullptr, 0, 0, 0), 0);
 
-        EXPECT_EQ(readFile(path("movie.raw.argv")), path("movie.raw") + "\n" + std::to_string(c.movieW) + "\n" +
-                                                        std::to_string(c.movieH) + "\n25\n4\n");
+        EXPECT_EQ(readFile(path("movie.raw.argv")), path("movie.raw") + "\n" + std::to_string(c.movieW) +
+                                                        "\n" + std::to_string(c.movieH) + "\n25\n4\n");
         const std::string bytes = readFile(path("movie.raw"));
         const size_t frameBytes = static_cast<size_t>(c.movieW) * c.movieH * 4;
         ASSERT_EQ(bytes.size(), 2 * frameBytes);
@@ -105,9 +110,13 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
             for (int x : {0, c.movieW / 2, c.movieW - 1})
                 for (int y : {0, c.movieH / 2, c.movieH - 1}) { // rows from the bottom
                     const int w = f == 0 ? c.firstW : c.laterW, h = f == 0 ? c.firstH : c.laterH;
-                    const Bgra want = x >= w || y >= h ? kBlank : y >= h - 8 ? kTop : f == 0 ? c.first : c.later;
+                    const Bgra want = x >= w || y >= h ? kBlank
+                                      : y >= h - 8     ? kTop
+                                      : f == 0         ? c.first
+                                                       : c.later;
                     Bgra got;
-                    memcpy(got.data(), bytes.data() + f * frameBytes + (static_cast<size_t>(y) * c.movieW + x) * 4, 4);
+                    memcpy(got.data(),
+                           bytes.data() + f * frameBytes + (static_cast<size_t>(y) * c.movieW + x) * 4, 4);
                     EXPECT_EQ(got, want) << "frame " << f << " at (" << x << ", " << y << ")";
                 }
     }
@@ -172,8 +181,8 @@ TEST_F(ExportStream, EncoderThatCannotRunFailsTheExportAndIsReaped)
 {
     std::ofstream(path("not-executable")) << "#!/bin/sh\n";
     // true exits without opening the pipe; sleep (for 64 + 48 + 25 + 4 s) never opens it.
-    for (const std::string& encoder : {path("missing"), path("not-executable"), std::string("/bin/true"),
-                                      std::string("/bin/sleep")}) {
+    for (const std::string& encoder :
+         {path("missing"), path("not-executable"), std::string("/bin/true"), std::string("/bin/sleep")}) {
         SCOPED_TRACE(encoder);
         std::unique_ptr<StreamStub> s = stub(encoder);
         EXPECT_EQ(frame(*s, 64, 48), 0);
@@ -218,7 +227,8 @@ TEST_F(ExportStream, EncoderKilledMidExportFailsFramesWithoutSigpipe)
 // Async-signal-safe calls only: the parent may have GL threads.
 TEST(ExportChannel, SecondProcessWakesOnceAndReadsTheAnnouncedFrame)
 {
-    const std::string tag = std::to_string(getpid()), sync = "/qvtest-sync-" + tag, data = "/qvtest-data-" + tag;
+    const std::string tag = std::to_string(getpid()), sync = "/qvtest-sync-" + tag,
+                      data = "/qvtest-data-" + tag;
     StreamStub stub;
     ASSERT_TRUE(stub.m_ipc->init(nullptr, sync, data, "unused", 16));
     // The reader's segments, opened by name here (so they can be unlinked at once).

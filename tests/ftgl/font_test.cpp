@@ -24,24 +24,32 @@ namespace {
 // way, independently of the library.
 class ReferenceFace {
 public:
-    ReferenceFace(const char* path, float size) {
-        if (FT_Init_FreeType(&lib_) != 0 || FT_New_Face(lib_, path, 0, &face_) != 0) return;
+    ReferenceFace(const char* path, float size)
+    {
+        if (FT_Init_FreeType(&lib_) != 0 || FT_New_Face(lib_, path, 0, &face_) != 0)
+            return;
         FT_Set_Char_Size(face_, 0, static_cast<FT_F26Dot6>(std::lround(size * 64.0)), 72, 72);
     }
-    ~ReferenceFace() {
-        if (face_) FT_Done_Face(face_);
-        if (lib_) FT_Done_FreeType(lib_);
+    ~ReferenceFace()
+    {
+        if (face_)
+            FT_Done_Face(face_);
+        if (lib_)
+            FT_Done_FreeType(lib_);
     }
     FT_Face face() const { return face_; }
-    FT_GlyphSlot render(wchar_t c) {
+    FT_GlyphSlot render(wchar_t c)
+    {
         if (FT_Load_Char(face_, static_cast<FT_ULong>(c), FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_LIGHT) != 0 ||
             FT_Render_Glyph(face_->glyph, FT_RENDER_MODE_NORMAL) != 0)
             return nullptr;
         return face_->glyph;
     }
-    float kerning(wchar_t left, wchar_t right) const {
+    float kerning(wchar_t left, wchar_t right) const
+    {
         FT_Vector k{0, 0};
-        FT_Get_Kerning(face_, FT_Get_Char_Index(face_, left), FT_Get_Char_Index(face_, right), FT_KERNING_UNFITTED, &k);
+        FT_Get_Kerning(face_, FT_Get_Char_Index(face_, left), FT_Get_Char_Index(face_, right),
+                       FT_KERNING_UNFITTED, &k);
         return static_cast<float>(k.x) / 64.0f;
     }
 
@@ -53,7 +61,8 @@ private:
 class DejaVuFont : public ::testing::Test {
 protected:
     static constexpr float kSize = 23.0f;
-    void SetUp() override {
+    void SetUp() override
+    {
         atlas_.reset(texture_atlas_new(512, 512, 1));
         ASSERT_NE(atlas_, nullptr);
         font_.reset(texture_font_new(atlas_.get(), kDejaVuSans, kSize));
@@ -65,18 +74,21 @@ protected:
     ReferenceFace ref_{kDejaVuSans, kSize};
 };
 
-std::string temp_file_with(const std::string& bytes) {
+std::string temp_file_with(const std::string& bytes)
+{
     char path[] = "/tmp/ftgl_test_XXXXXX";
     const int fd = mkstemp(path);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     const bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     close(fd);
     return ok ? path : std::string();
 }
 
-}  // namespace
+} // namespace
 
-TEST_F(DejaVuFont, MetricsAndPixelsMatchFreeType) {
+TEST_F(DejaVuFont, MetricsAndPixelsMatchFreeType)
+{
     bool saw_fractional_advance = false;
     for (const wchar_t* c = L"AVgjQ|%@W.,i\u00e9\u00df\u0416"; *c; ++c) {
         SCOPED_TRACE(static_cast<unsigned>(*c));
@@ -87,7 +99,8 @@ TEST_F(DejaVuFont, MetricsAndPixelsMatchFreeType) {
         EXPECT_EQ(g->charcode, *c);
         EXPECT_EQ(g->id, FT_Get_Char_Index(ref_.face(), *c));
         EXPECT_EQ(std::vector<long>({long(g->width), long(g->height), g->offset_x, g->offset_y}),
-                  std::vector<long>({long(slot->bitmap.width), long(slot->bitmap.rows), slot->bitmap_left, slot->bitmap_top}));
+                  std::vector<long>({long(slot->bitmap.width), long(slot->bitmap.rows), slot->bitmap_left,
+                                     slot->bitmap_top}));
         EXPECT_FLOAT_EQ(g->advance_x, slot->linearHoriAdvance / 65536.0f);
         EXPECT_FLOAT_EQ(g->advance_y, 0.0f);
         saw_fractional_advance |= g->advance_x != std::floor(g->advance_x);
@@ -111,7 +124,8 @@ TEST_F(DejaVuFont, MetricsAndPixelsMatchFreeType) {
     EXPECT_EQ(atlas_->used, used);
 }
 
-TEST_F(DejaVuFont, KerningOfEveryLoadedPairMatchesFreeType) {
+TEST_F(DejaVuFont, KerningOfEveryLoadedPairMatchesFreeType)
+{
     ASSERT_TRUE(FT_HAS_KERNING(ref_.face()));
     const wchar_t* text = L"AVTaoyY.,LPWr";
     // V before A, and two batches, so pairs span glyphs loaded before and after.
@@ -126,7 +140,7 @@ TEST_F(DejaVuFont, KerningOfEveryLoadedPairMatchesFreeType) {
             nonzero += want != 0.0f;
         }
     }
-    EXPECT_GT(nonzero, 5u);  // the sample must actually exercise kerning
+    EXPECT_GT(nonzero, 5u); // the sample must actually exercise kerning
     const float av = texture_glyph_get_kerning(texture_font_get_glyph(font_.get(), L'V'), L'A');
     EXPECT_TRUE(av < 0.0f && av != std::trunc(av)) << "kerning " << av << " must stay fractional";
     // A preceding character the font never loaded has no pair.
@@ -134,7 +148,8 @@ TEST_F(DejaVuFont, KerningOfEveryLoadedPairMatchesFreeType) {
     EXPECT_EQ(texture_glyph_get_kerning(nullptr, L'A'), 0.0f);
 }
 
-TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused) {
+TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused)
+{
     texture_glyph_t* g = texture_font_get_glyph(font_.get(), L'g');
     ASSERT_NE(g, nullptr);
     const size_t used = atlas_->used;
@@ -142,7 +157,7 @@ TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused) {
     texture_atlas_take_dirty(atlas_.get(), nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(texture_font_get_glyph(font_.get(), L'g'), g);
     EXPECT_EQ(texture_font_load_glyphs(font_.get(), L"ggg"), 0u);
-    EXPECT_EQ(texture_font_get_glyph(font_.get(), L'\u4e2d'), nullptr);  // CJK, not in DejaVu Sans
+    EXPECT_EQ(texture_font_get_glyph(font_.get(), L'\u4e2d'), nullptr); // CJK, not in DejaVu Sans
     EXPECT_EQ(texture_font_get_glyph(font_.get(), L'\0'), nullptr);
     EXPECT_EQ(atlas_->used, used);
     EXPECT_EQ(snapshot(atlas_.get()), bytes);
@@ -153,14 +168,16 @@ TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused) {
 // FreeType's renderer, counted: the library's calls bind to this definition
 // first (the binary exports its symbols).
 int g_renders = 0;
-extern "C" FT_Error FT_Render_Glyph(FT_GlyphSlot slot, FT_Render_Mode mode) {
+extern "C" FT_Error FT_Render_Glyph(FT_GlyphSlot slot, FT_Render_Mode mode)
+{
     using Render = FT_Error (*)(FT_GlyphSlot, FT_Render_Mode);
     static const auto real = reinterpret_cast<Render>(dlsym(RTLD_NEXT, "FT_Render_Glyph"));
     ++g_renders;
     return real(slot, mode);
 }
 
-TEST(FontAtlasBound, GlyphsThatCannotBePlacedAreRenderedAtMostOnce) {
+TEST(FontAtlasBound, GlyphsThatCannotBePlacedAreRenderedAtMostOnce)
+{
     // At 2000 px no glyph fits a 128 x 128 atlas: refused from its outline, never rendered.
     AtlasPtr atlas(texture_atlas_new(128, 128, 1));
     FontPtr huge(texture_font_new(atlas.get(), kDejaVuSans, 2000));
@@ -178,24 +195,27 @@ TEST(FontAtlasBound, GlyphsThatCannotBePlacedAreRenderedAtMostOnce) {
     EXPECT_EQ(texture_font_get_glyph(font.get(), L'W')->charcode, L'W');
 }
 
-TEST_F(DejaVuFont, DeletingAtlasFirstKeepsCachedGlyphsOnly) {
+TEST_F(DejaVuFont, DeletingAtlasFirstKeepsCachedGlyphsOnly)
+{
     texture_glyph_t* a = texture_font_get_glyph(font_.get(), L'a');
     ASSERT_NE(a, nullptr);
     const texture_glyph_t copy = *a;
-    atlas_.reset();  // the font must not write into the freed atlas afterwards
+    atlas_.reset(); // the font must not write into the freed atlas afterwards
     EXPECT_EQ(texture_font_get_glyph(font_.get(), L'a'), a);
     EXPECT_EQ(std::memcmp(a, &copy, sizeof copy), 0);
     EXPECT_EQ(texture_font_get_glyph(font_.get(), L'b'), nullptr);
     EXPECT_EQ(texture_font_load_glyphs(font_.get(), L"ab"), 1u);
 }
 
-TEST(FontNew, BadFilesAndArgumentsGiveNull) {
+TEST(FontNew, BadFilesAndArgumentsGiveNull)
+{
     AtlasPtr atlas(texture_atlas_new(128, 128, 1));
     AtlasPtr rgb(texture_atlas_new(128, 128, 3));
     ASSERT_TRUE(atlas && rgb);
     std::string garbage(4096, '\0');
     unsigned state = 12345;
-    for (char& ch : garbage) ch = static_cast<char>((state = state * 1103515245u + 12345u) >> 16);
+    for (char& ch : garbage)
+        ch = static_cast<char>((state = state * 1103515245u + 12345u) >> 16);
     const std::string junk = temp_file_with(garbage);
     // A TrueType header followed by junk is corrupt too.
     const std::string truncated = temp_file_with(std::string("\x00\x01\x00\x00\x00\x10", 6) + garbage);
@@ -204,12 +224,17 @@ TEST(FontNew, BadFilesAndArgumentsGiveNull) {
         texture_atlas_t* atlas;
         const char* path;
         float size;
-    } cases[] = {{atlas.get(), "/nonexistent/font.ttf", 16}, {atlas.get(), junk.c_str(), 16},
-                 {atlas.get(), truncated.c_str(), 16},    {nullptr, kDejaVuSans, 16},
-                 {atlas.get(), nullptr, 16},              {atlas.get(), kDejaVuSans, 0},
-                 {atlas.get(), kDejaVuSans, -3},          {atlas.get(), kDejaVuSans, NAN},
+    } cases[] = {{atlas.get(), "/nonexistent/font.ttf", 16},
+                 {atlas.get(), junk.c_str(), 16},
+                 {atlas.get(), truncated.c_str(), 16},
+                 {nullptr, kDejaVuSans, 16},
+                 {atlas.get(), nullptr, 16},
+                 {atlas.get(), kDejaVuSans, 0},
+                 {atlas.get(), kDejaVuSans, -3},
+                 {atlas.get(), kDejaVuSans, NAN},
                  {rgb.get(), kDejaVuSans, 16}};
-    for (const auto& c : cases) EXPECT_EQ(texture_font_new(c.atlas, c.path, c.size), nullptr) << c.path << " " << c.size;
+    for (const auto& c : cases)
+        EXPECT_EQ(texture_font_new(c.atlas, c.path, c.size), nullptr) << c.path << " " << c.size;
     std::remove(junk.c_str());
     std::remove(truncated.c_str());
     EXPECT_EQ(atlas->used, 0u);

@@ -26,16 +26,18 @@ struct Rect {
     size_t x, y, w, h;
 };
 
-inline Rect rect_of(const texture_atlas_t* atlas, const texture_glyph_t* g) {
+inline Rect rect_of(const texture_atlas_t* atlas, const texture_glyph_t* g)
+{
     // s0 and t0 are exact quotients of small integers, so rounding recovers them.
-    return Rect{static_cast<size_t>(g->s0 * atlas->width + 0.5f), static_cast<size_t>(g->t0 * atlas->height + 0.5f),
-                g->width, g->height};
+    return Rect{static_cast<size_t>(g->s0 * atlas->width + 0.5f),
+                static_cast<size_t>(g->t0 * atlas->height + 0.5f), g->width, g->height};
 }
 
-inline std::vector<unsigned char> snapshot(const texture_atlas_t* atlas) {
+inline std::vector<unsigned char> snapshot(const texture_atlas_t* atlas)
+{
     return std::vector<unsigned char>(atlas->data, atlas->data + atlas->width * atlas->height * atlas->depth);
 }
 
-}  // namespace ftgl_test
+} // namespace ftgl_test
 
 #endif

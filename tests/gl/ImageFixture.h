@@ -26,8 +26,8 @@ namespace qvtest {
 using PixelFn = std::function<Rgba(int x, int y)>; // y counted from the top
 
 // Writes a w x h image of `bpp` bits (8: grey from the red channel) as `fif`.
-inline bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, int bpp, const PixelFn& px,
-                       const RGBQUAD* background = nullptr)
+inline bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, int bpp,
+                       const PixelFn& px, const RGBQUAD* background = nullptr)
 {
     FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
     if (dib == nullptr)
@@ -107,8 +107,9 @@ inline bool writeTallImage(const std::string& path, int w, int h, const PixelFn&
         png_infop info = png_create_info_struct(png);
         if (setjmp(png_jmpbuf(png)) == 0) {
             png_init_io(png, f);
-            png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB, adam7 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+            png_set_IHDR(png, info, w, h, 8, PNG_COLOR_TYPE_RGB,
+                         adam7 ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                         PNG_FILTER_TYPE_DEFAULT);
             png_write_info(png, info);
             for (int pass = png_set_interlace_handling(png); pass > 0; --pass) {
                 for (int y = 0; y < h; ++y) {

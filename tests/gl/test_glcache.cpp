@@ -30,7 +30,8 @@ protected:
         qvtest::canvasProjection(w, h);
         glClearColor(0.2f, 0.2f, 0.2f, 1);
         glClear(GL_COLOR_BUFFER_BIT);
-        const float blocks[3][7] = {{0, 0, 200, 100, 1, 0, 0}, {600, 500, 800, 600, 0, 0, 1}, {300, 250, 420, 330, 0.5f, 1, 0.25f}};
+        const float blocks[3][7] = {
+            {0, 0, 200, 100, 1, 0, 0}, {600, 500, 800, 600, 0, 0, 1}, {300, 250, 420, 330, 0.5f, 1, 0.25f}};
         for (const auto& b : blocks) {
             glColor3f(b[4], b[5], b[6]);
             glRectf(b[0], b[1], b[2], b[3]);
@@ -100,8 +101,8 @@ TEST_F(GLCacheTest, NamesThatCannotBeSavedSaveNothing)
     GLCache cache;
     ASSERT_EQ(mkfifo(path("pipe.png").c_str(), 0600), 0); // must not block on the FIFO
     ASSERT_EQ(mkdir(path("dir.png").c_str(), 0700), 0);
-    for (const std::string& name : {std::string(), path("noextension"), path("pipe.png"), path("dir.png"),
-                                    path("no/such/dir/x.png")})
+    for (const std::string& name :
+         {std::string(), path("noextension"), path("pipe.png"), path("dir.png"), path("no/such/dir/x.png")})
         EXPECT_EQ(cache.saveAsImage(name), 1) << name;
     struct stat st;
     EXPECT_NE(stat(path("noextension").c_str(), &st), 0);

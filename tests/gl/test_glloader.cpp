@@ -14,7 +14,8 @@ namespace {
 std::array<void*, 4> entryPoints()
 {
     return {reinterpret_cast<void*>(__glewCreateShader), reinterpret_cast<void*>(__glewGenBuffers),
-            reinterpret_cast<void*>(__glewBindFramebuffer), reinterpret_cast<void*>(__glewDrawElementsInstanced)};
+            reinterpret_cast<void*>(__glewBindFramebuffer),
+            reinterpret_cast<void*>(__glewDrawElementsInstanced)};
 }
 } // namespace
 
@@ -68,9 +69,12 @@ TEST(GlLoader, ObjectsLogAFailedLoadWithGlewsText)
     ASSERT_TRUE(gl.ok()) << gl.error();
     qvtest::clearSyslog();
     glEnable(0x1234); // a pending GL error is the caller's, not a failed load
-    { QX_FTFont font(const_cast<char*>("a.ttf"), 20); }
-    { GLCache cache; }
-    EXPECT_FALSE(qvtest::syslogContains(" failed init glew "));
-    while (glGetError() != GL_NO_ERROR) {
+    {
+        QX_FTFont font(const_cast<char*>("a.ttf"), 20);
     }
+    {
+        GLCache cache;
+    }
+    EXPECT_FALSE(qvtest::syslogContains(" failed init glew "));
+    while (glGetError() != GL_NO_ERROR) { }
 }

@@ -35,8 +35,16 @@ TEST_F(TextureManagerTest, DrawsUprightInTheRectangleOrAtItsOwnSize)
 {
     const std::string p = quadrantPng();
     manager().drawPlainTexture(p.c_str(), 20, 30, 128, 128, false);
-    expectPixels(gl(), {{52, 62, kRed}, {116, 62, kGreen}, {52, 126, kBlue}, {116, 126, kWhite}, {19, 100, kBlack},
-                        {148, 100, kBlack}, {100, 29, kBlack}, {100, 158, kBlack}}, 1);
+    expectPixels(gl(),
+                 {{52, 62, kRed},
+                  {116, 62, kGreen},
+                  {52, 126, kBlue},
+                  {116, 126, kWhite},
+                  {19, 100, kBlack},
+                  {148, 100, kBlack},
+                  {100, 29, kBlack},
+                  {100, 158, kBlack}},
+                 1);
     clear();
     manager().drawPlainTexture(p.c_str(), 10, 10, 0, 0, false);
     expectPixels(gl(), {{10, 10, kRed}, {73, 73, kWhite}, {74, 40, kBlack}, {40, 74, kBlack}}, 1);
@@ -75,12 +83,38 @@ TEST_F(TextureManagerTest, ConversionsBeforeUpload)
         const char* log;
     } cases[] = {
         // Every fourth byte 0: it shows only when uploaded without its alpha.
-        {"a.bmp", FIF_BMP, 32, solid(Rgba{200, 100, 50, 0}), nullptr, {{20, 20, Rgba{200, 100, 50, 255}}}, 10 * 10 * 3, ""},
-        {"g.png", FIF_PNG, 8, solid(Rgba{90, 0, 0, 255}), nullptr, {{20, 20, Rgba{90, 90, 90, 255}}}, 10 * 10 * 3,
+        {"a.bmp",
+         FIF_BMP,
+         32,
+         solid(Rgba{200, 100, 50, 0}),
+         nullptr,
+         {{20, 20, Rgba{200, 100, 50, 255}}},
+         10 * 10 * 3,
+         ""},
+        {"g.png",
+         FIF_PNG,
+         8,
+         solid(Rgba{90, 0, 0, 255}),
+         nullptr,
+         {{20, 20, Rgba{90, 90, 90, 255}}},
+         10 * 10 * 3,
          " convert with bpp 24 "},
-        {"bk.png", FIF_PNG, 24, [&](int x, int) { return x < 5 ? bkColour : kBlue; }, &bk,
-         {{10, 50, kGreen}, {80, 50, kBlue}}, 10 * 10 * 4, "has background"},
-        {"half.png", FIF_PNG, 32, solid(Rgba{255, 0, 255, 128}), nullptr, {{50, 50, Rgba{128, 127, 128, 255}}}, 10 * 10 * 4, ""},
+        {"bk.png",
+         FIF_PNG,
+         24,
+         [&](int x, int) { return x < 5 ? bkColour : kBlue; },
+         &bk,
+         {{10, 50, kGreen}, {80, 50, kBlue}},
+         10 * 10 * 4,
+         "has background"},
+        {"half.png",
+         FIF_PNG,
+         32,
+         solid(Rgba{255, 0, 255, 128}),
+         nullptr,
+         {{50, 50, Rgba{128, 127, 128, 255}}},
+         10 * 10 * 4,
+         ""},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -95,7 +129,8 @@ TEST_F(TextureManagerTest, ConversionsBeforeUpload)
         EXPECT_EQ(GlState::capture().changedFrom(before), "");
         for (const Probe& p : k.probes) {
             const Rgba got = gl().pixel(p.x, p.y); // destination alpha is blended too: not compared
-            EXPECT_TRUE(pixelNear(got, Rgba{p.colour.r, p.colour.g, p.colour.b, got.a}, 2)) << p.x << ", " << p.y;
+            EXPECT_TRUE(pixelNear(got, Rgba{p.colour.r, p.colour.g, p.colour.b, got.a}, 2))
+                << p.x << ", " << p.y;
         }
         EXPECT_EQ(totalbyte, k.bytes);
         EXPECT_TRUE(*k.log == 0 || syslogContains(k.log)) << k.log;
@@ -186,8 +221,10 @@ std::string pngChunk(const std::string& type, const std::string& data)
 // stream and the end: 68 bytes.
 std::string pngHeaderOnly(uint32_t w, uint32_t h)
 {
-    return std::string("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", be32(w) + be32(h) + std::string("\x08\x02\0\0\0", 5)) +
-           pngChunk("IDAT", std::string("\x78\x01\x01\x00\x00\xff\xff\x00\x00\x00\x01", 11)) + pngChunk("IEND", "");
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           pngChunk("IHDR", be32(w) + be32(h) + std::string("\x08\x02\0\0\0", 5)) +
+           pngChunk("IDAT", std::string("\x78\x01\x01\x00\x00\xff\xff\x00\x00\x00\x01", 11)) +
+           pngChunk("IEND", "");
 }
 // A BMP header of w x h 24-bit pixels followed by `pad` zero bytes.
 std::string bmpHeaderOnly(int32_t w, int32_t h, size_t pad)
@@ -266,22 +303,19 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
         file("x.xbm", "#define x_width 30000\n#define x_height 30000\nstatic char x_bits[] = {\n0x00,\n};\n"),
         file("x.xpm", "/* XPM */ static char *x[] = { \"2 1 1 2\", \"aa c #ff0000\", \"a\" };"),
         // Declared sizes the file cannot hold.
-        file("huge.bmp", bmpHeaderOnly(16384, 16384, 64)),
-        file("huge.png", pngHeaderOnly(16384, 16384)),
+        file("huge.bmp", bmpHeaderOnly(16384, 16384, 64)), file("huge.png", pngHeaderOnly(16384, 16384)),
         file("8k.bmp", bmpHeaderOnly(8192, 8192, 64)), // within the pixel and texture limits:
-        file("8k.png", pngHeaderOnly(8000, 8000)),    // only the file size refuses them
-        file("wide.png", pngHeaderOnly(0x7FFFFFFFu, 1)),
-        file("two-widths.tif", tiffTwoWidths()),
-        file("cut.gif", gifCutInData()),
-        file("dht.jpg", jpegBadHuffman()),
+        file("8k.png", pngHeaderOnly(8000, 8000)),     // only the file size refuses them
+        file("wide.png", pngHeaderOnly(0x7FFFFFFFu, 1)), file("two-widths.tif", tiffTwoWidths()),
+        file("cut.gif", gifCutInData()), file("dht.jpg", jpegBadHuffman()),
         // Files that are no images or no files.
         file("notes.xyz", "just some text, not an image"),
-        file("fake.png", "\x89PNG garbage that is not a PNG"),
-        file("empty.png", ""),
-        imageRow("cut.png", [&] {
-            return writeImage(path("cut.png"), FIF_PNG, 64, 64, 24, quadrants(64, 64)) &&
-                   truncate(path("cut.png").c_str(), 60) == 0;
-        }),
+        file("fake.png", "\x89PNG garbage that is not a PNG"), file("empty.png", ""),
+        imageRow("cut.png",
+                 [&] {
+                     return writeImage(path("cut.png"), FIF_PNG, 64, 64, 24, quadrants(64, 64)) &&
+                            truncate(path("cut.png").c_str(), 60) == 0;
+                 }),
         imageRow("missing.png", [] { return true; }),
         imageRow("dir.png", [&] { return mkdir(path("dir.png").c_str(), 0700) == 0; }),
         imageRow("pipe.png", [&] { return mkfifo(path("pipe.png").c_str(), 0600) == 0; }), // must not block
@@ -293,7 +327,8 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
         ASSERT_TRUE(resetPeakResident());
         const auto start = std::chrono::steady_clock::now();
         EXPECT_TRUE(row.call()) << row.name;
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const long grown = statusKiB("VmHWM") - before;
         EXPECT_LT(seconds, kRowSeconds) << row.name;
         EXPECT_LT(grown, kRowKiB) << row.name;
@@ -301,8 +336,9 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
     }
     expectPixels(gl(), {{50, 50, kBlack}}, 0);
     EXPECT_TRUE(manager().m_texID.empty());
-    for (const char* log : {"is not a regular, non-empty file", "refuse image", "loadFromImage: refuse", "is too long",
-                            "format not accepted", "declared size larger than the file can hold"})
+    for (const char* log :
+         {"is not a regular, non-empty file", "refuse image", "loadFromImage: refuse", "is too long",
+          "format not accepted", "declared size larger than the file can hold"})
         EXPECT_TRUE(syslogContains(log)) << log;
     EXPECT_EQ(manager().LoadTexture(nullptr, false), nullptr);
     EXPECT_EQ(manager().LoadTexture("", true), nullptr);
@@ -358,13 +394,16 @@ TEST_F(TextureManagerTest, EveryStripeOfATallImageLandsWhereItBelongs)
         const char* name;
         int w, h, tolerance;
         bool streamed; // else held whole: a BMP (bounded by its file) or an interlaced PNG
-    } cases[] = {{"stripes.bmp", 64, 9000, 1, false}, {"stripes.png", 1280, 40000, 1, true},
-                 {"stripes.jpg", 1280, 40000, 6, true}, {"adam7.png", 64, 9000, 1, false}};
+    } cases[] = {{"stripes.bmp", 64, 9000, 1, false},
+                 {"stripes.png", 1280, 40000, 1, true},
+                 {"stripes.jpg", 1280, 40000, 6, true},
+                 {"adam7.png", 64, 9000, 1, false}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         const std::string p = path(k.name);
         const bool bmp = strstr(k.name, ".bmp") != nullptr;
-        ASSERT_TRUE(bmp ? writeImage(p, FIF_BMP, k.w, k.h, 24, stripe) : writeTallImage(p, k.w, k.h, stripe, !k.streamed));
+        ASSERT_TRUE(bmp ? writeImage(p, FIF_BMP, k.w, k.h, 24, stripe)
+                        : writeTallImage(p, k.w, k.h, stripe, !k.streamed));
         manager().clearLargeTexture();
         malloc_trim(0); // freed band textures must not make room for the next page
         const long before = statusKiB("VmRSS");
@@ -398,7 +437,9 @@ TEST_F(TextureManagerTest, EveryStripeOfATallImageLandsWhereItBelongs)
 TEST_F(TextureManagerTest, TallImageScaleIsFixedAtLoadAndClearedWithTheList)
 {
     const std::string p = path("rgb.png"), other = path("other.png");
-    ASSERT_TRUE(writeImage(p, FIF_PNG, 40, 300, 24, [](int, int y) { return y < 100 ? kRed : y < 200 ? kGreen : kBlue; }));
+    ASSERT_TRUE(writeImage(p, FIF_PNG, 40, 300, 24, [](int, int y) {
+        return y < 100 ? kRed : y < 200 ? kGreen : kBlue;
+    }));
     ASSERT_TRUE(writeImage(other, FIF_PNG, 8, 8, 24, solid(kGreen)));
     manager().drawWebPageTexture(p.c_str(), 10, 5, 80, 150); // x2 wide, /2 tall
     expectPixels(gl(), {{85, 30, kRed}, {85, 130, kBlue}, {95, 30, kBlack}}, 1);

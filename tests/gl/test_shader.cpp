@@ -39,7 +39,7 @@ std::string writeTemp(const std::string& name, const std::string& text)
 
 } // namespace
 
-class ShaderTest : public qvtest::GlTest {};
+class ShaderTest : public qvtest::GlTest { };
 
 TEST_F(ShaderTest, CopiesShareOneObjectDeletedWithTheLast)
 {
@@ -96,11 +96,14 @@ TEST_F(ShaderTest, FailuresNameTheCauseAndLeaveNothing)
     const char* unresolved = "#version 120\nvec4 colourOf();\nvoid main() { gl_FragColor = colourOf(); }\n";
     std::unique_ptr<Program> p(Program::LoadShaderFromString(kVertex, kFragment));
     const std::pair<std::function<void()>, std::string> cases[] = {
-        {[] { Shader("void main() { this is not glsl }", GL_FRAGMENT_SHADER); }, "Compile failure in shader:\n0"},
+        {[] { Shader("void main() { this is not glsl }", GL_FRAGMENT_SHADER); },
+         "Compile failure in shader:\n0"},
         {[] { Program::LoadShaderFromString(kVertex, "garbage"); }, "Compile failure in shader:\n0"},
         {[&] { Program::LoadShaderFromString(kVertex, unresolved); }, "Program linking failure: 0"},
-        {[] { Shader::shaderFromFile("/nonexistent/a.vert", GL_VERTEX_SHADER); }, "Failed to open file: /nonexistent/a.vert"},
-        {[&] { Program::LoadShaderFromFile(vs.c_str(), "/nonexistent/x.frag"); }, "Failed to open file: /nonexistent/x.frag"},
+        {[] { Shader::shaderFromFile("/nonexistent/a.vert", GL_VERTEX_SHADER); },
+         "Failed to open file: /nonexistent/a.vert"},
+        {[&] { Program::LoadShaderFromFile(vs.c_str(), "/nonexistent/x.frag"); },
+         "Failed to open file: /nonexistent/x.frag"},
         {[] { Program(std::vector<Shader>{}); }, "No shaders were provided to create the program"},
         {[&] { p->uniform("unused"); }, "Program uniform not found: unused"},
         {[&] { p->uniform(nullptr); }, "uniformName was NULL"},

@@ -71,7 +71,8 @@ inline std::vector<Texel> heatmap(const std::vector<uint8_t>& heat)
 inline std::array<double, 3> blended(const Texel& t, const std::array<int, 3>& background)
 {
     const double r = std::round(t.r), g = std::round(t.g), b = std::round(t.b), a = std::round(t.a) / 255.0;
-    return {r * a + background[0] * (1 - a), g * a + background[1] * (1 - a), b * a + background[2] * (1 - a)};
+    return {r * a + background[0] * (1 - a), g * a + background[1] * (1 - a),
+            b * a + background[2] * (1 - a)};
 }
 
 } // namespace heatref

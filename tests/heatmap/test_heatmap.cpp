@@ -13,14 +13,14 @@
 #include <jni.h>
 #include "heatmap/HeatmapReference.h"
 
-
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-extern "C" jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
+extern "C" jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint,
+                                                                                    jint);
 
 namespace {
 
@@ -97,8 +97,8 @@ protected:
         const auto ref = heatref::heatmap(heat);
         for (GLuint texture : {scene_->intermediateTex, 0u}) {
             const auto worst = worstError(ref, texture, texture != 0 ? S : rows);
-            EXPECT_LE(worst.first, kTol) << (texture ? "heatmap" : "canvas") << " row " << worst.second / S << " col "
-                                         << worst.second % S;
+            EXPECT_LE(worst.first, kTol) << (texture ? "heatmap" : "canvas") << " row " << worst.second / S
+                                         << " col " << worst.second % S;
         }
     }
     int nonZeroCells() const
@@ -121,7 +121,10 @@ TEST_F(HeatmapTest, GpuResultMatchesTheModel)
     // table (v > 1); overlapping points add after the blur; vertically the blur
     // wraps (row 0 bleeds into row 511), horizontally it stops at the edge.
     const std::vector<std::vector<std::array<int, 3>>> cases = {
-        {{256, 256, 20}}, {{256, 256, 120}}, {{256, 256, 255}}, {{240, 200, 90}, {262, 200, 90}},
+        {{256, 256, 20}},
+        {{256, 256, 120}},
+        {{256, 256, 255}},
+        {{240, 200, 90}, {262, 200, 90}},
         {{0, 0, 200}, {511, 40, 200}, {100, 511, 150}}};
     for (const auto& cells : cases) {
         SCOPED_TRACE(cells.size() * 1000 + cells[0][2]);
@@ -146,22 +149,30 @@ TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
     glOrtho(0, 1000, 500, 0, -1, 1);
     glMatrixMode(GL_MODELVIEW);
     scene_->drawHeatMap();
-    expectModel({{511, 255, 200}, {256, 128, 130}}, S / 2); // the quad samples only up to t = 0.5: rows 0..255
-    EXPECT_PIXEL(*gl_, 256, S / 2 + 20, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}), 0);
+    expectModel({{511, 255, 200}, {256, 128, 130}},
+                S / 2); // the quad samples only up to t = 0.5: rows 0..255
+    EXPECT_PIXEL(*gl_, 256, S / 2 + 20, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}),
+                 0);
 }
 
 TEST_F(HeatmapTest, UpdatesWriteTheLowByteOfTheCountIntoCellsOfTheSpace)
 {
     // The second value for a cell wins, modulo 256.
-    for (const auto& v : {std::make_pair(77, 77), std::make_pair(300, 44), std::make_pair(256, 0), std::make_pair(-1, 255)}) {
+    for (const auto& v :
+         {std::make_pair(77, 77), std::make_pair(300, 44), std::make_pair(256, 0), std::make_pair(-1, 255)}) {
         scene_->updateHeatMapValue(v.first, 10, 20, S, S);
         EXPECT_EQ(scene_->heatMapImage[20 * S + 10], v.second) << v.first;
     }
     // A record buffer replaces everything; records outside the space are skipped
     // ((1500, 10) would wrap into row 5 if only the cell index were checked);
     // the later record for a cell wins and fields past the count are not read.
-    Record records[] = {{-1, 5, 50, {}}, {5, -1, 50, {}}, {1000, 5, 50, {}}, {5, 500, 50, {}}, {1500, 10, 50, {}},
-                        {0, 0, 0x1234, {}}, {0, 0, 0x7705, {-1, -1, -1, -1, -1, -1, -1}}};
+    Record records[] = {{-1, 5, 50, {}},
+                        {5, -1, 50, {}},
+                        {1000, 5, 50, {}},
+                        {5, 500, 50, {}},
+                        {1500, 10, 50, {}},
+                        {0, 0, 0x1234, {}},
+                        {0, 0, 0x7705, {-1, -1, -1, -1, -1, -1, -1}}};
     scene_->updateHeatMapImage(records, 1000, 500, 7);
     EXPECT_EQ(nonZeroCells(), 1);
     EXPECT_EQ(scene_->heatMapImage[0], 0x05);
@@ -228,7 +239,8 @@ TEST(HeatmapBuildFailure, UnbuildableProgramsGiveNoHandleAndLogTheCompiler)
     qvtest::clearSyslog();
     realShaderSource = __glewShaderSource;
     __glewShaderSource = brokenShaderSource;
-    const jlong handle = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+    const jlong handle =
+        Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
     __glewShaderSource = realShaderSource;
     EXPECT_EQ(handle, 0);
     EXPECT_TRUE(qvtest::syslogContains("Compile failure in shader:"));

@@ -103,7 +103,8 @@ void runSequence()
         if (model == models.end())
             model = models.emplace(key, heatref::heatmap(heat)).first;
         int at = 0;
-        EXPECT_LE(worstAgainstModel(qvtest::readTexture(scene.intermediateTex, S, S), model->second, &at), kTol)
+        EXPECT_LE(worstAgainstModel(qvtest::readTexture(scene.intermediateTex, S, S), model->second, &at),
+                  kTol)
             << "row " << at / S << " col " << at % S;
         const auto canvas = qvtest::readCanvas(S, S);
         if (&step == &kSteps[1]) {
@@ -117,10 +118,7 @@ void runSequence()
 
 } // namespace
 
-TEST(HeatmapPasses, SkipsClearsAndScissorsMatchTheModel)
-{
-    runSequence();
-}
+TEST(HeatmapPasses, SkipsClearsAndScissorsMatchTheModel) { runSequence(); }
 
 // native.gl21 runs this one with GL 2.1 and GLSL 1.20: no texelFetch there.
 TEST(HeatmapPassesGl21, SkipsClearsAndScissorsMatchTheModel)

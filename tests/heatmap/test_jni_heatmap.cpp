@@ -15,10 +15,14 @@
 #include <memory>
 
 extern "C" {
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
-    JNIEnv*, jclass, jlong, jobject, jint, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
+JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(JNIEnv*, jclass,
+                                                                                             jlong, jobject,
+                                                                                             jint, jint,
+                                                                                             jint);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
+                                                                                           jint, jint);
+JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
+                                                                                       jlong);
 }
 
 TEST(JniHeatmap, SizeIsClampedToTheDirectBufferAndOtherBuffersAreRefused)
@@ -26,7 +30,8 @@ TEST(JniHeatmap, SizeIsClampedToTheDirectBufferAndOtherBuffersAreRefused)
     JNIEnv* env = qvtest::jvmEnv();
     qvtest::GlContext gl(64, 64);
     ASSERT_TRUE(gl.ok()) << gl.error();
-    const jlong scene = Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+    const jlong scene =
+        Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
     ASSERT_NE(scene, 0);
     const HeatmapScene& hs = *reinterpret_cast<HeatmapScene*>(scene);
     std::unique_ptr<int32_t[]> records(new int32_t[20]()); // two records of 40 bytes: (7, 9) = 1, (8, 9) = 2
@@ -47,8 +52,9 @@ TEST(JniHeatmap, SizeIsClampedToTheDirectBufferAndOtherBuffersAreRefused)
         SCOPED_TRACE(c.log);
         qvtest::clearSyslog();
         std::fill(hs.heatMapImage.get(), hs.heatMapImage.get() + 512 * 512, 0);
-        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(env, nullptr, c.handle, c.buffer,
-                                                                                       512, 512, c.size), c.answer);
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
+                      env, nullptr, c.handle, c.buffer, 512, 512, c.size),
+                  c.answer);
         EXPECT_TRUE(qvtest::syslogContains(c.log));
         EXPECT_EQ(qvtest::syslogContains("exceeds"), c.size == 1000);
         EXPECT_EQ((hs.heatMapImage[9 * 512 + 7] == 1) + (hs.heatMapImage[9 * 512 + 8] == 2), c.cells);

@@ -18,8 +18,9 @@
 
 using namespace qvtest;
 
-extern "C" jlong Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(JNIEnv*, jclass, jlong, jint, jfloat,
-                                                                              jfloat, jfloat, jfloat, jfloat, jfloat);
+extern "C" jlong Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(JNIEnv*, jclass, jlong, jint,
+                                                                              jfloat, jfloat, jfloat, jfloat,
+                                                                              jfloat, jfloat);
 
 class CircleTest : public GlTest {
 protected:
@@ -59,9 +60,16 @@ protected:
     void expectDisc(int cx, int cy, int r, const Rgba& colour)
     {
         // The diagonal probe lies outside the disc (r 20 -> 21.2).
-        expectPixels(gl(), {{cx, cy, colour}, {cx + r - 2, cy, colour}, {cx - r + 2, cy, colour}, {cx, cy + r - 2, colour},
-                            {cx, cy - r + 2, colour}, {cx + r + 2, cy, kBlack}, {cx, cy - r - 2, kBlack},
-                            {cx + 15, cy + 15, kBlack}}, 0);
+        expectPixels(gl(),
+                     {{cx, cy, colour},
+                      {cx + r - 2, cy, colour},
+                      {cx - r + 2, cy, colour},
+                      {cx, cy + r - 2, colour},
+                      {cx, cy - r + 2, colour},
+                      {cx + r + 2, cy, kBlack},
+                      {cx, cy - r - 2, kBlack},
+                      {cx + 15, cy + 15, kBlack}},
+                     0);
     }
     std::unique_ptr<CircleDataSets> circles;
 };
@@ -122,9 +130,31 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         {Indexed, 9, 128, 64, 512, 0, 1, 0.5f, 10, {0.5f, 0.25f, 0.5f, 1}, {0, 255, 127}, nullptr},
         {Append, 10, 7, 7, 7, 0.2f, 0.2f, 0.2f, 11, {7 * q, 7 * q, 7.0f / 1024, 1}, {51, 51, 51}, nullptr},
         {Hide, 9, 0, 0, 0, 0, 0, 0, 11, {0.5f, 0.25f, 0.5f, 0}, {0, 255, 127}, nullptr},
-        {Update, 9, 64, 32, 256, 1, 1, 1, 11, {0.25f, 0.125f, 0.25f, 1}, {0, 255, 127}, nullptr}, // colour kept
+        {Update,
+         9,
+         64,
+         32,
+         256,
+         1,
+         1,
+         1,
+         11,
+         {0.25f, 0.125f, 0.25f, 1},
+         {0, 255, 127},
+         nullptr}, // colour kept
         {Export, 12, 128, 64, 512, 1, 0.5f, 0, 13, {0.5f, 0.25f, 0.5f, 1}, {255, 127, 0}, nullptr},
-        {Indexed, CircleDataSets::kCapacity, 1, 1, 1, 1, 1, 1, 13, {}, {}, "addCircleNode: slot 1048576 outside"},
+        {Indexed,
+         CircleDataSets::kCapacity,
+         1,
+         1,
+         1,
+         1,
+         1,
+         1,
+         13,
+         {},
+         {},
+         "addCircleNode: slot 1048576 outside"},
         {Export, -1, 1, 1, 1, 1, 1, 1, 13, {}, {}, "addCircleNode: slot -1 outside"},
         {Update, -5, 1, 1, 1, 1, 1, 1, 13, {}, {}, "updateNode: slot -5 outside"},
     };
@@ -138,8 +168,9 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         case Hide: circles->hideNode(const_cast<int*>(&row.slot), 1); break;
         case Export:
             EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(
-                          nullptr, nullptr, qv::registerHandle(circles.get()), row.slot,
-                          row.x, row.y, row.size, row.r, row.g, row.b), 1);
+                          nullptr, nullptr, qv::registerHandle(circles.get()), row.slot, row.x, row.y,
+                          row.size, row.r, row.g, row.b),
+                      1);
         }
         EXPECT_EQ(circles->totalNodes, row.total);
         if (row.log != nullptr) {
@@ -151,7 +182,9 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         EXPECT_EQ(std::vector<float>(p, p + 4), row.floats);
         EXPECT_EQ(std::vector<int>(c, c + 3), row.bytes);
     }
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, 0, 3, 1, 1, 1, 1, 1, 1), 0);
+    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, 0, 3, 1, 1, 1, 1,
+                                                                           1, 1),
+              0);
     circles->totalNodes = CircleDataSets::kCapacity;
     circles->addCircleNode(1, 1, 1, 1, 1, 1); // appending past the last slot
     EXPECT_EQ(circles->totalNodes, CircleDataSets::kCapacity);
@@ -176,8 +209,14 @@ TEST_F(CircleTest, WindowSizeScalesCentresNotRadiiAndHiddenNodesStillShow)
     EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[1 * 4 + 3], 0.0f);
     circles->updateWindowSize(2 * kWidth, kHeight);
     circles->renderVbo(1);
-    expectPixels(gl(), {{100, 50, kRed}, {108, 50, kRed}, {112, 50, kBlack}, {50, 50, kBlack}, {200, 150, kRed},
-                        {200 + 18, 150, kRed}}, 0);
+    expectPixels(gl(),
+                 {{100, 50, kRed},
+                  {108, 50, kRed},
+                  {112, 50, kBlack},
+                  {50, 50, kBlack},
+                  {200, 150, kRed},
+                  {200 + 18, 150, kRed}},
+                 0);
 }
 
 TEST_F(CircleTest, FailedProgramsFallBackToOutlines)
@@ -198,7 +237,7 @@ TEST_F(CircleTest, FailedProgramsFallBackToOutlines)
     EXPECT_TRUE(circles->found_list.empty());
 }
 
-class CircleGl21Test : public CircleTest {};
+class CircleGl21Test : public CircleTest { };
 
 TEST_F(CircleGl21Test, FallbackDrawsOutlinesWhateverTheMode)
 {
@@ -249,11 +288,27 @@ TEST_F(CircleSelectionTest, WindowsFindTheNodesUnderThemTopmostFirst)
         {"empty window: one pass", {{30, 30, 10, 1, 0, 0}}, -1, {150, 150, 20, 20}, {}, 1, 32},
         // Window 5 wide (frame buffer 8 wide): only columns 100..104 are read; the
         // left edge of a size-10 circle lies 9.976 left of its centre.
-        {"own columns only", {{114.2f, 102.5f, 10, 1, 0, 0}, {115.2f, 102.5f, 10, 1, 0, 0}}, -1, {100, 100, 5, 5}, {0}, 2, 8},
-        {"hidden beforehand: not found", {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}}, 1, {98, 98, 4, 4}, {0}, 2, 4},
+        {"own columns only",
+         {{114.2f, 102.5f, 10, 1, 0, 0}, {115.2f, 102.5f, 10, 1, 0, 0}},
+         -1,
+         {100, 100, 5, 5},
+         {0},
+         2,
+         8},
+        {"hidden beforehand: not found",
+         {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}},
+         1,
+         {98, 98, 4, 4},
+         {0},
+         2,
+         4},
         {"concentric: peeled one per pass",
-         {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}, {100, 100, 30, 0, 0, 1}, {200, 200, 10, 1, 1, 1}}, -1,
-         {98, 98, 4, 4}, {2, 1, 0}, 4, 4},
+         {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}, {100, 100, 30, 0, 0, 1}, {200, 200, 10, 1, 1, 1}},
+         -1,
+         {98, 98, 4, 4},
+         {2, 1, 0},
+         4,
+         4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

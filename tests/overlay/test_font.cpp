@@ -30,7 +30,10 @@ std::unique_ptr<QX_FTFont> dejaVu(int size)
     return font;
 }
 
-const texture_glyph_t* glyphOf(const QX_FTFont& font, wchar_t c) { return texture_font_get_glyph(font.m_font, c); }
+const texture_glyph_t* glyphOf(const QX_FTFont& font, wchar_t c)
+{
+    return texture_font_get_glyph(font.m_font, c);
+}
 
 // Lays out text at pen (x, y) in white with alpha 0.25; returns the advanced pen x.
 float layout(QX_FTFont& font, const wchar_t* text, float x = 0, float y = 0)
@@ -54,7 +57,7 @@ void project(double unitsPerPixel, bool yDown, float modelviewY = 1)
 
 } // namespace
 
-class FontTest : public GlTest {};
+class FontTest : public GlTest { };
 
 // Layout cases in one table, DejaVu Sans at 27 px. Each row lays out `text` at pen (x, y)
 // under a projection of `upp` units per pixel (y down or up, model-view y scale `flip`) and
@@ -79,35 +82,41 @@ TEST_F(FontTest, LayoutCasesInOneTable)
         size_t quads, probe;
         float (*pen)(float, double, float); // null: the pen is not checked
     } rows[] = {
-        {L"I", 100.6f, 50.7f, 1, true, 1, 1, 0, at},     {L"Label 12", 0, 0, 1, true, 1, 8, 1, nullptr},
-        {L"H", 10, 100, 1, false, 1, 1, 0, at},          {L"H", 10, 100, 1, false, -1, 1, 0, at},
-        {L"H", 10, 100, 2, true, 1, 1, 0, at},           {L"AV", 20.25f, 0, 1, true, 1, 2, 1, afterA},
-        {L"AV", 20.25f, 0, 2, true, 1, 2, 1, afterA},    {L"AV", 20.25f, 0, 0.5, true, 1, 2, 1, afterA},
-        {L"I\u4e2d", 0, 0, 1, true, 1, 1, 0, at},        {L"\u4e2dI", 3, 0, 1, true, 1, 1, 0, at},
+        {L"I", 100.6f, 50.7f, 1, true, 1, 1, 0, at},  {L"Label 12", 0, 0, 1, true, 1, 8, 1, nullptr},
+        {L"H", 10, 100, 1, false, 1, 1, 0, at},       {L"H", 10, 100, 1, false, -1, 1, 0, at},
+        {L"H", 10, 100, 2, true, 1, 1, 0, at},        {L"AV", 20.25f, 0, 1, true, 1, 2, 1, afterA},
+        {L"AV", 20.25f, 0, 2, true, 1, 2, 1, afterA}, {L"AV", 20.25f, 0, 0.5, true, 1, 2, 1, afterA},
+        {L"I\u4e2d", 0, 0, 1, true, 1, 1, 0, at},     {L"\u4e2dI", 3, 0, 1, true, 1, 1, 0, at},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << std::wstring(r.text).size() << " characters at " << r.upp << " units per pixel, y "
-                                        << (r.yDown ? "down" : "up") << ", flip " << r.flip);
+        SCOPED_TRACE(testing::Message()
+                     << std::wstring(r.text).size() << " characters at " << r.upp << " units per pixel, y "
+                     << (r.yDown ? "down" : "up") << ", flip " << r.flip);
         project(r.upp, r.yDown, r.flip);
         const float penEnd = layout(*font, r.text, r.x, r.y);
         ASSERT_EQ(font->vertArray.size(), 12 * r.quads);
         EXPECT_EQ(font->textArray.size(), 8 * r.quads);
-        EXPECT_EQ(std::vector<float>(font->colorArray.end() - 4, font->colorArray.end()), (std::vector<float>{1, 1, 1, 1}));
+        EXPECT_EQ(std::vector<float>(font->colorArray.end() - 4, font->colorArray.end()),
+                  (std::vector<float>{1, 1, 1, 1}));
         const unsigned k = unsigned(4 * r.probe);
-        EXPECT_EQ(std::vector<unsigned>(font->indexArray.begin() + 6 * r.probe, font->indexArray.begin() + 6 * r.probe + 6),
+        EXPECT_EQ(std::vector<unsigned>(font->indexArray.begin() + 6 * r.probe,
+                                        font->indexArray.begin() + 6 * r.probe + 6),
                   (std::vector<unsigned>{k, k + 1, k + 2, k, k + 2, k + 3}));
         if (r.pen == nullptr)
             continue;
         const std::wstring text(r.text);
-        const texture_glyph_t* g = glyphOf(*font, text.back() == 0x4e2d ? text.front() : text.back()); // the probe's
+        const texture_glyph_t* g =
+            glyphOf(*font, text.back() == 0x4e2d ? text.front() : text.back()); // the probe's
         const float pen = r.pen(r.x, r.upp, advanceA), upp = float(r.upp);
         const float* v = font->vertArray.data() + 3 * k;
         const float x0 = float(int(pen + g->offset_x * upp)), y0 = float(int(r.y));
-        EXPECT_EQ(std::vector<float>(v, v + 12), (std::vector<float>{x0, float(int(y0 + g->height * upp * r.flip)), 0, x0, y0, 0,
-                                                                      float(int(x0 + g->width * upp)), y0, 0, float(int(x0 + g->width * upp)),
-                                                                      float(int(y0 + g->height * upp * r.flip)), 0}));
+        EXPECT_EQ(std::vector<float>(v, v + 12),
+                  (std::vector<float>{x0, float(int(y0 + g->height * upp * r.flip)), 0, x0, y0, 0,
+                                      float(int(x0 + g->width * upp)), y0, 0, float(int(x0 + g->width * upp)),
+                                      float(int(y0 + g->height * upp * r.flip)), 0}));
         const float* t = font->textArray.data() + 2 * k;
-        EXPECT_EQ(std::vector<float>(t, t + 8), (std::vector<float>{g->s0, g->t0, g->s0, g->t1, g->s1, g->t1, g->s1, g->t0}));
+        EXPECT_EQ(std::vector<float>(t, t + 8),
+                  (std::vector<float>{g->s0, g->t0, g->s0, g->t1, g->s1, g->t1, g->s1, g->t0}));
         EXPECT_FLOAT_EQ(penEnd, pen + g->advance_x * upp);
     }
     glViewport(0, 0, 0, 0); // a degenerate viewport lays out without overflow
@@ -119,7 +128,8 @@ TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
 {
     auto font = dejaVu(40);
     // "I" is uploaded with the first atlas, é, Ж and ß on demand afterwards.
-    const std::pair<const char*, wchar_t> samples[] = {{"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}};
+    const std::pair<const char*, wchar_t> samples[] = {
+        {"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}};
     for (const auto& s : samples) {
         glClear(GL_COLOR_BUFFER_BIT);
         font->drawFont(100, 120, const_cast<char*>(s.first), 0, 1.0f, 0.5f, 0.0f);
@@ -135,8 +145,12 @@ TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
     glClear(GL_COLOR_BUFFER_BIT);
     font->drawFont(100, 120, const_cast<char*>("I"), 0, 1.0f, 0.5f, 0.0f);
     const texture_glyph_t* g = glyphOf(*font, L'I');
-    const int x0 = 100 + g->offset_x, x1 = x0 + static_cast<int>(g->width), y1 = 120 + static_cast<int>(g->height);
-    expectPixels(gl(), {{(x0 + x1) / 2, (120 + y1) / 2, Rgba{255, 128, 0, 255}}, {(x0 + x1) / 2, 122, Rgba{255, 128, 0, 255}}}, 3);
+    const int x0 = 100 + g->offset_x, x1 = x0 + static_cast<int>(g->width),
+              y1 = 120 + static_cast<int>(g->height);
+    expectPixels(gl(),
+                 {{(x0 + x1) / 2, (120 + y1) / 2, Rgba{255, 128, 0, 255}},
+                  {(x0 + x1) / 2, 122, Rgba{255, 128, 0, 255}}},
+                 3);
     EXPECT_GE(redPixels(gl(), x0, 120, x1, y1), (x1 - x0 - 2) * (y1 - 120)) << "inner columns fully covered";
 
     // Without a texture (the reload failed) nothing is drawn and nothing touched.
@@ -207,20 +221,25 @@ TEST(Utf8Decode, EveryLengthAndEveryKindOfInvalidSequence)
     std::setlocale(LC_ALL, "C");
     const wchar_t R = 0xFFFD;
     const std::pair<std::string, std::wstring> cases[] = {
-        {"A1 ~", L"A1 ~"}, {"", L""},
+        {"A1 ~", L"A1 ~"},
+        {"", L""},
         {"\xc3\xa9\xc3\x9f\xd0\x96", {0xE9, 0xDF, 0x416}},
         {"\xe4\xb8\xad\xef\xbf\xbd", {0x4E2D, 0xFFFD}},
         {"\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf", {0x1F600, 0x10FFFF}},
-        {"\x80", {R}},                               // stray continuation
-        {"a\xff" "b", {L'a', R, L'b'}},              // never a lead byte
-        {"\xc3", {R}},                               // truncated at the end
-        {"\xe4\xb8" "A", {R, L'A'}},                 // truncated in the middle
-        {"\xc0\xaf", {R, R}},                        // overlong '/'
-        {"\xe0\x80\xaf", {R, R, R}},                 // overlong, three bytes
-        {"\xed\xa0\x80", {R, R, R}},                 // surrogate U+D800
-        {"\xf4\x90\x80\x80", {R, R, R, R}},          // beyond U+10FFFF
+        {"\x80", {R}}, // stray continuation
+        {"a\xff"
+         "b",
+         {L'a', R, L'b'}}, // never a lead byte
+        {"\xc3", {R}},     // truncated at the end
+        {"\xe4\xb8"
+         "A",
+         {R, L'A'}},                        // truncated in the middle
+        {"\xc0\xaf", {R, R}},               // overlong '/'
+        {"\xe0\x80\xaf", {R, R, R}},        // overlong, three bytes
+        {"\xed\xa0\x80", {R, R, R}},        // surrogate U+D800
+        {"\xf4\x90\x80\x80", {R, R, R, R}}, // beyond U+10FFFF
         {"\xf5\x80", {R, R}},
-        {"\xc3\xa9z\xe4", {0xE9, L'z', R}},          // terminated within its allocation
+        {"\xc3\xa9z\xe4", {0xE9, L'z', R}}, // terminated within its allocation
     };
     for (const auto& c : cases)
         EXPECT_EQ(std::wstring(charToWchar(c.first).get()), c.second) << c.first;

@@ -39,13 +39,28 @@ TEST_F(PolygonTest, FillsCoverExactlyTheirPixels)
         std::vector<Probe> probes;
         size_t records;
     } cases[] = {
-        {"square", {50, 150, 150, 50}, {50, 50, 150, 150},
-         {{50, 50, kWhite}, {149, 149, kWhite}, {49, 100, kBlack}, {150, 100, kBlack}, {100, 150, kBlack}}, 4},
+        {"square",
+         {50, 150, 150, 50},
+         {50, 50, 150, 150},
+         {{50, 50, kWhite}, {149, 149, kWhite}, {49, 100, kBlack}, {150, 100, kBlack}, {100, 150, kBlack}},
+         4},
         // A "U": the notch between x 90..130 below y 100 must stay empty.
-        {"concave", {40, 180, 180, 130, 130, 90, 90, 40}, {40, 40, 200, 200, 100, 100, 200, 200},
-         {{60, 180, kWhite}, {160, 180, kWhite}, {110, 60, kWhite}, {110, 150, kBlack}, {110, 199, kBlack}, {95, 120, kBlack}}, 8},
+        {"concave",
+         {40, 180, 180, 130, 130, 90, 90, 40},
+         {40, 40, 200, 200, 100, 100, 200, 200},
+         {{60, 180, kWhite},
+          {160, 180, kWhite},
+          {110, 60, kWhite},
+          {110, 150, kBlack},
+          {110, 199, kBlack},
+          {95, 120, kBlack}},
+         8},
         // Centre pentagon (winding 2) and points (winding 1) filled, the gaps between points not.
-        {"star", starX, starY, {{128, 128, kWhite}, {128, 40, kWhite}, {60, 60, kBlack}, {128, 220, kBlack}}, 10},
+        {"star",
+         starX,
+         starY,
+         {{128, 128, kWhite}, {128, 40, kWhite}, {60, 60, kBlack}, {128, 220, kBlack}},
+         10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -94,5 +109,8 @@ TEST_F(PolygonTest, OutlineIssuesOneVertexPairPerEdgeInsideTheCallersLines)
     drawPolygonOutline(ix, iy, 4);
     glEnd();
     // The closing edge back to vertex 0 is drawn; the inside is not filled.
-    expectPixels(gl(), {{120, 40, kWhite}, {200, 110, kWhite}, {120, 180, kWhite}, {40, 110, kWhite}, {120, 110, kBlack}}, 0);
+    expectPixels(
+        gl(),
+        {{120, 40, kWhite}, {200, 110, kWhite}, {120, 180, kWhite}, {40, 110, kWhite}, {120, 110, kBlack}},
+        0);
 }

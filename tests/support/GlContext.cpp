@@ -86,9 +86,23 @@ GlContext::GlContext(int width, int height) : width_(width), height_(height)
         error_ = "cannot open the X display (is Xvfb installed?)";
         return;
     }
-    const int attribs[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
-                           GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
-                           GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8, GLX_DOUBLEBUFFER, False, None};
+    const int attribs[] = {GLX_DRAWABLE_TYPE,
+                           GLX_PBUFFER_BIT,
+                           GLX_RENDER_TYPE,
+                           GLX_RGBA_BIT,
+                           GLX_RED_SIZE,
+                           8,
+                           GLX_GREEN_SIZE,
+                           8,
+                           GLX_BLUE_SIZE,
+                           8,
+                           GLX_DEPTH_SIZE,
+                           24,
+                           GLX_STENCIL_SIZE,
+                           8,
+                           GLX_DOUBLEBUFFER,
+                           False,
+                           None};
     int count = 0;
     GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attribs, &count);
     if (configs == nullptr || count == 0) {
@@ -123,10 +137,7 @@ GlContext::~GlContext()
         glXDestroyPbuffer(dpy(display_), pbuffer_);
 }
 
-void GlContext::makeCurrent()
-{
-    glXMakeContextCurrent(dpy(display_), pbuffer_, pbuffer_, ctx(context_));
-}
+void GlContext::makeCurrent() { glXMakeContextCurrent(dpy(display_), pbuffer_, pbuffer_, ctx(context_)); }
 
 void GlContext::canvasProjection() { qvtest::canvasProjection(width_, height_); }
 
@@ -193,9 +204,9 @@ int GlTest::glMajorVersion() const
     if (std::abs(a.r - e.r) <= tol && std::abs(a.g - e.g) <= tol && std::abs(a.b - e.b) <= tol &&
         std::abs(a.a - e.a) <= tol)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << a.r << ", " << a.g << ", " << a.b << ", " << a.a
-                                         << ") differs from (" << e.r << ", " << e.g << ", " << e.b << ", "
-                                         << e.a << ") by more than " << tol;
+    return ::testing::AssertionFailure()
+           << "pixel (" << a.r << ", " << a.g << ", " << a.b << ", " << a.a << ") differs from (" << e.r
+           << ", " << e.g << ", " << e.b << ", " << e.a << ") by more than " << tol;
 }
 
 } // namespace qvtest

@@ -73,4 +73,6 @@ std::vector<uint8_t> readCanvas(int w, int h);
 
 } // namespace qvtest
 
-#define EXPECT_PIXEL(ctx, x, y, expected, tol) EXPECT_TRUE(::qvtest::pixelNear((ctx).pixel((x), (y)), (expected), (tol))) << " at (" << (x) << ", " << (y) << ")"
+#define EXPECT_PIXEL(ctx, x, y, expected, tol)                                                               \
+    EXPECT_TRUE(::qvtest::pixelNear((ctx).pixel((x), (y)), (expected), (tol)))                               \
+        << " at (" << (x) << ", " << (y) << ")"

@@ -21,13 +21,14 @@ public:
     static GlState capture()
     {
         GlState s;
-        for (auto cap : {std::make_pair("blend", GL_BLEND), std::make_pair("depth test", GL_DEPTH_TEST),
-                         std::make_pair("scissor test", GL_SCISSOR_TEST), std::make_pair("cull face", GL_CULL_FACE),
-                         std::make_pair("texture 2d on", GL_TEXTURE_2D),
-                         std::make_pair("texture rect on", GL_TEXTURE_RECTANGLE),
-                         std::make_pair("line stipple", GL_LINE_STIPPLE), std::make_pair("line smooth", GL_LINE_SMOOTH),
-                         std::make_pair("vertex array", GL_VERTEX_ARRAY), std::make_pair("colour array", GL_COLOR_ARRAY),
-                         std::make_pair("tex coord array", GL_TEXTURE_COORD_ARRAY)})
+        for (auto cap :
+             {std::make_pair("blend", GL_BLEND), std::make_pair("depth test", GL_DEPTH_TEST),
+              std::make_pair("scissor test", GL_SCISSOR_TEST), std::make_pair("cull face", GL_CULL_FACE),
+              std::make_pair("texture 2d on", GL_TEXTURE_2D),
+              std::make_pair("texture rect on", GL_TEXTURE_RECTANGLE),
+              std::make_pair("line stipple", GL_LINE_STIPPLE), std::make_pair("line smooth", GL_LINE_SMOOTH),
+              std::make_pair("vertex array", GL_VERTEX_ARRAY), std::make_pair("colour array", GL_COLOR_ARRAY),
+              std::make_pair("tex coord array", GL_TEXTURE_COORD_ARRAY)})
             s.fields_.push_back({cap.first, {double(glIsEnabled(cap.second))}});
         s.ints("blend func", {GL_BLEND_SRC_RGB, GL_BLEND_DST_RGB, GL_BLEND_SRC_ALPHA, GL_BLEND_DST_ALPHA});
         s.ints("blend equation", {GL_BLEND_EQUATION_RGB, GL_BLEND_EQUATION_ALPHA});
@@ -245,8 +246,8 @@ private:
         glGetIntegerv(which, &d);
         return d;
     }
-    static constexpr GLenum kBufferTargets[4] = {GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER, GL_PIXEL_PACK_BUFFER,
-                                                 GL_PIXEL_UNPACK_BUFFER};
+    static constexpr GLenum kBufferTargets[4] = {GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER,
+                                                 GL_PIXEL_PACK_BUFFER, GL_PIXEL_UNPACK_BUFFER};
     GLuint textures_[GlState::kUnits][3] = {};
     GLuint buffers_[4] = {};
     GLuint colour_ = 0, depth_ = 0, frameBuffer_ = 0, program_ = 0;
@@ -261,7 +262,8 @@ struct Probe {
 inline void expectPixels(const GlContext& gl, std::initializer_list<Probe> probes, int tolerance)
 {
     for (const Probe& p : probes)
-        EXPECT_TRUE(pixelNear(gl.pixel(p.x, p.y), p.colour, tolerance)) << " at (" << p.x << ", " << p.y << ")";
+        EXPECT_TRUE(pixelNear(gl.pixel(p.x, p.y), p.colour, tolerance))
+            << " at (" << p.x << ", " << p.y << ")";
 }
 
 // Pixels in [x0, x1) x [y0, y1) whose red channel exceeds 128.

@@ -73,7 +73,8 @@ inline std::string commandOutput(const std::string& command)
 // ffprobe's answer for the first video stream: "stream=..." / "format=..." entries by name.
 inline std::map<std::string, std::string> probeMovie(const std::string& movie, const std::string& entries)
 {
-    std::istringstream lines(commandOutput(std::string(QV_PROBE_PROGRAM) + " -v error -count_frames -select_streams v:0 -show_entries " +
+    std::istringstream lines(commandOutput(std::string(QV_PROBE_PROGRAM) +
+                                           " -v error -count_frames -select_streams v:0 -show_entries " +
                                            entries + " -of default=nw=1 '" + movie + "'"));
     std::map<std::string, std::string> fields;
     for (std::string line; std::getline(lines, line);)

@@ -13,10 +13,7 @@ const char* __asan_default_options()
            "intercept_tls_get_addr=0";
 }
 
-const char* __ubsan_default_options()
-{
-    return "print_stacktrace=1:halt_on_error=1";
-}
+const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 
 // Only leaks of the system's GL stack are suppressed, never this library's.
 const char* __lsan_default_suppressions()

@@ -9,9 +9,6 @@ const char* __asan_default_options()
     return "handle_segv=0:allow_user_segv_handler=1:detect_leaks=0:abort_on_error=1:strict_string_checks=1";
 }
 
-const char* __ubsan_default_options()
-{
-    return "print_stacktrace=1:halt_on_error=1";
-}
+const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 
 } // extern "C"

@@ -73,5 +73,5 @@ void __syslog_chk(int priority, int, const char* format, ...)
     qvtest::record(priority, format, args);
     va_end(args);
 }
-void closelog() {}
+void closelog() { }
 }

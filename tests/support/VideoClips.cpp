@@ -24,7 +24,8 @@ constexpr int kBlackMarkerCell = 8;
 
 // The number pattern is drawn on an 8 x 6 picture (2 x 2 pixels per cell, so
 // 4:2:0 chroma never straddles cells) and scaled up without filtering.
-std::string patternFilter(const ClipSpec& spec) {
+std::string patternFilter(const ClipSpec& spec)
+{
     char filter[512];
     std::snprintf(filter, sizeof filter,
                   "format=yuv444p,"
@@ -42,44 +43,64 @@ struct FormatRecipe {
     const char* extension;
     std::vector<std::string> codec;
 };
-const FormatRecipe& recipe(ClipFormat format) {
+const FormatRecipe& recipe(ClipFormat format)
+{
     const std::string key = std::to_string(kClipKeyInterval);
     static const FormatRecipe recipes[] = {
         // Fixed B-frame placement: x264 would otherwise drop B-frames on this simple picture.
-        {"h264-mp4", ".mp4", {"-c:v", "libx264", "-preset", "veryfast", "-x264-params",
-                              "b-adapt=0:bframes=2:scenecut=0:keyint=" + key + ":min-keyint=" + key, "-f", "mp4"}},
-        {"xvid-avi", ".avi", {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", key, "-q:v", "4", "-f", "avi"}},
+        {"h264-mp4",
+         ".mp4",
+         {"-c:v", "libx264", "-preset", "veryfast", "-x264-params",
+          "b-adapt=0:bframes=2:scenecut=0:keyint=" + key + ":min-keyint=" + key, "-f", "mp4"}},
+        {"xvid-avi",
+         ".avi",
+         {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", key, "-q:v", "4", "-f", "avi"}},
         {"mpeg2-mpg", ".mpg", {"-c:v", "mpeg2video", "-bf", "2", "-g", key, "-q:v", "4", "-f", "mpeg"}},
     };
     return recipes[static_cast<int>(format)];
 }
 
-bool isNonEmptyFile(const std::string& path) {
+bool isNonEmptyFile(const std::string& path)
+{
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
 // Runs a program with its output thrown away; true when it exits with 0.
-bool runQuietly(const std::vector<std::string>& args) {
+bool runQuietly(const std::vector<std::string>& args)
+{
     std::string command;
     for (const std::string& a : args) { // each argument single-quoted for the shell
         command += " '";
-        for (char c : a) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        for (char c : a)
+            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
         command += "'";
     }
     return std::system((command + " </dev/null >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool makeClip(const ClipSpec& spec, const std::string& path) {
+bool makeClip(const ClipSpec& spec, const std::string& path)
+{
     const std::string temporary = path + ".part" + std::to_string(getpid());
-    std::vector<std::string> args = {"ffmpeg", "-nostdin", "-v", "error", "-y",
-                                     "-f", "lavfi", "-i",
+    std::vector<std::string> args = {"ffmpeg",
+                                     "-nostdin",
+                                     "-v",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
                                      "nullsrc=s=8x6:r=" + std::to_string(kClipFramesPerSecond),
-                                     "-vf", patternFilter(spec),
-                                     "-frames:v", std::to_string(spec.frames), "-threads", "2"};
+                                     "-vf",
+                                     patternFilter(spec),
+                                     "-frames:v",
+                                     std::to_string(spec.frames),
+                                     "-threads",
+                                     "2"};
     args.insert(args.end(), recipe(spec.format).codec.begin(), recipe(spec.format).codec.end());
     args.push_back(temporary);
-    const bool made = runQuietly(args) && isNonEmptyFile(temporary) && rename(temporary.c_str(), path.c_str()) == 0;
+    const bool made =
+        runQuietly(args) && isNonEmptyFile(temporary) && rename(temporary.c_str(), path.c_str()) == 0;
     if (!made) {
         unlink(temporary.c_str());
         std::fprintf(stderr, "could not make test clip %s\n", path.c_str());
@@ -87,28 +108,34 @@ bool makeClip(const ClipSpec& spec, const std::string& path) {
     return made;
 }
 
-std::string clipPath(const ClipSpec& spec) {
-    return clipFolder() + "/" + recipe(spec.format).name + std::string("-") + std::to_string(spec.width) + "x" +
-           std::to_string(spec.height) + "-" + std::to_string(spec.frames) + recipe(spec.format).extension;
+std::string clipPath(const ClipSpec& spec)
+{
+    return clipFolder() + "/" + recipe(spec.format).name + std::string("-") + std::to_string(spec.width) +
+           "x" + std::to_string(spec.height) + "-" + std::to_string(spec.frames) +
+           recipe(spec.format).extension;
 }
 
 // Faulty files are per process and removed when it ends.
 struct ScratchFiles {
     std::vector<std::string> paths;
-    ~ScratchFiles() {
-        for (const auto& p : paths) unlink(p.c_str());
+    ~ScratchFiles()
+    {
+        for (const auto& p : paths)
+            unlink(p.c_str());
     }
 };
 
-std::string scratchFile(const std::string& name) {
+std::string scratchFile(const std::string& name)
+{
     static ScratchFiles files;
-    files.paths.push_back(clipFolder() + "/" + std::to_string(getpid()) + "-" + std::to_string(files.paths.size()) +
-                          "-" + name);
+    files.paths.push_back(clipFolder() + "/" + std::to_string(getpid()) + "-" +
+                          std::to_string(files.paths.size()) + "-" + name);
     return files.paths.back();
 }
 
 // Mean of B, G and R over the middle half of a cell.
-int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool bottomUp, int cell) {
+int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool bottomUp, int cell)
+{
     const int column = cell % kGridColumns, row = cell / kGridColumns;
     const int x0 = column * width / kGridColumns, x1 = (column + 1) * width / kGridColumns;
     const int y0 = row * height / kGridRows, y1 = (row + 1) * height / kGridRows;
@@ -129,16 +156,21 @@ int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool botto
 
 enum class Level { Dark, Light, Unclear };
 
-Level classify(int level) { return level >= 0 && level < 80 ? Level::Dark : level > 175 ? Level::Light : Level::Unclear; }
+Level classify(int level)
+{
+    return level >= 0 && level < 80 ? Level::Dark : level > 175 ? Level::Light : Level::Unclear;
+}
 
 } // namespace
 
-std::string clipLabel(const ClipSpec& spec) {
+std::string clipLabel(const ClipSpec& spec)
+{
     return std::string(recipe(spec.format).name) + " " + std::to_string(spec.width) + "x" +
            std::to_string(spec.height) + " " + std::to_string(spec.frames);
 }
 
-const std::vector<ClipSpec>& standardClips() {
+const std::vector<ClipSpec>& standardClips()
+{
     static const std::vector<ClipSpec> clips = {
         {ClipFormat::H264Mp4, 720, 480, 60},  {ClipFormat::XvidAvi, 720, 480, 50},
         {ClipFormat::Mpeg2Mpg, 720, 480, 40}, {ClipFormat::H264Mp4, 320, 240, 31},
@@ -147,7 +179,8 @@ const std::vector<ClipSpec>& standardClips() {
     return clips;
 }
 
-const std::string& clipFolder() {
+const std::string& clipFolder()
+{
     static const std::string folder = [] {
         const char* tmp = std::getenv("TMPDIR");
         std::string f = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-test-clips-" + kRecipe + "-" +
@@ -158,22 +191,26 @@ const std::string& clipFolder() {
     return folder;
 }
 
-std::string videoClip(const ClipSpec& spec) {
+std::string videoClip(const ClipSpec& spec)
+{
     if (spec.width <= 0 || spec.height <= 0 || spec.width % 2 || spec.height % 2 || spec.frames <= 0 ||
         spec.frames > 1024)
         return {};
     static std::map<std::string, bool> madeHere;
     const std::string path = clipPath(spec);
     auto known = madeHere.find(path);
-    if (known != madeHere.end()) return known->second ? path : std::string();
+    if (known != madeHere.end())
+        return known->second ? path : std::string();
     const bool ok = isNonEmptyFile(path) || makeClip(spec, path);
     madeHere[path] = ok;
     return ok ? path : std::string();
 }
 
-std::string truncatedClip(const ClipSpec& spec, double fraction) {
+std::string truncatedClip(const ClipSpec& spec, double fraction)
+{
     const std::string source = videoClip(spec);
-    if (source.empty()) return {};
+    if (source.empty())
+        return {};
     std::ifstream in(source, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::string path = scratchFile("truncated-" + clipPath(spec).substr(clipFolder().size() + 1));
@@ -182,28 +219,36 @@ std::string truncatedClip(const ClipSpec& spec, double fraction) {
     return out.good() ? path : std::string();
 }
 
-std::string garbageClip(const char* extension) {
+std::string garbageClip(const char* extension)
+{
     const std::string path = scratchFile(std::string("garbage") + extension);
     std::mt19937 random(12345);
     std::string bytes(64 * 1024, '\0');
-    for (auto& b : bytes) b = static_cast<char>(random());
+    for (auto& b : bytes)
+        b = static_cast<char>(random());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return out.good() ? path : std::string();
 }
 
-int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp) {
-    if (!bgra || width < kGridColumns * 2 || height < kGridRows * 2 || strideBytes < width * 4) return -1;
+int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp)
+{
+    if (!bgra || width < kGridColumns * 2 || height < kGridRows * 2 || strideBytes < width * 4)
+        return -1;
     int number = 0, bit = 0;
     for (int cell = 0; cell < kGridColumns * kGridRows; ++cell) {
         const Level level = classify(cellLevel(bgra, width, height, strideBytes, bottomUp, cell));
-        if (level == Level::Unclear) return -1;
+        if (level == Level::Unclear)
+            return -1;
         if (cell == kWhiteMarkerCell) {
-            if (level != Level::Light) return -1;
+            if (level != Level::Light)
+                return -1;
         } else if (cell == kBlackMarkerCell) {
-            if (level != Level::Dark) return -1;
+            if (level != Level::Dark)
+                return -1;
         } else {
-            if (level == Level::Light) number |= 1 << bit;
+            if (level == Level::Light)
+                number |= 1 << bit;
             ++bit;
         }
     }

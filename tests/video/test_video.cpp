@@ -19,8 +19,8 @@
 #include <numeric>
 #include <random>
 
-extern "C" JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass, jlong,
-                                                                                           jint);
+extern "C" JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass,
+                                                                                            jlong, jint);
 
 namespace {
 
@@ -40,7 +40,8 @@ Clip openClip(const std::string& path, const char* loader)
 void loadFaultPlugins()
 {
     for (const char* name : {"/libqvfault.so", "/libqvnoentry.so"})
-        ASSERT_NE(dlopen((std::string(QV_VIDEO_TEST_PLUGINS) + name).c_str(), RTLD_NOW | RTLD_GLOBAL), nullptr);
+        ASSERT_NE(dlopen((std::string(QV_VIDEO_TEST_PLUGINS) + name).c_str(), RTLD_NOW | RTLD_GLOBAL),
+                  nullptr);
 }
 
 // Named loader for H.264, the XVID switch for the .avi, the MPEG loader for MPEG-2.
@@ -63,7 +64,7 @@ protected:
 
 // Every frame in order, backwards and at random, on each loader path; the
 // reader refuses a picture upside down, so this also proves it upright.
-class ClipPlayback : public VideoTest, public testing::WithParamInterface<std::tuple<int, Order>> {};
+class ClipPlayback : public VideoTest, public testing::WithParamInterface<std::tuple<int, Order>> { };
 
 TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
 {
@@ -74,8 +75,9 @@ TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
     Clip clip = openClip(path, loaderFor(spec.format));
     ASSERT_TRUE(clip);
     EXPECT_EQ(clip->getWidth() * 10000 + clip->getHeight(), spec.width * 10000 + spec.height);
-    const char* expectedLoader = spec.format == ClipFormat::H264Mp4 ? "libffmpegloader.so"
-                                 : spec.format == ClipFormat::XvidAvi ? "libxvidloader.so" : "";
+    const char* expectedLoader = spec.format == ClipFormat::H264Mp4   ? "libffmpegloader.so"
+                                 : spec.format == ClipFormat::XvidAvi ? "libxvidloader.so"
+                                                                      : "";
     EXPECT_STREQ(clip->mpgloader != nullptr ? "" : clip->loaderdllname, expectedLoader);
     std::vector<int> frames(size_t(spec.frames));
     std::iota(frames.begin(), frames.end(), 0);
@@ -89,7 +91,8 @@ TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
     }
     EXPECT_LT(qv::loadClipFrame(*clip, spec.frames), 0) << "past the end";
     // The XVID switch happens once; the named loader is never loaded again.
-    EXPECT_EQ(countOf(out.take(), "begin to load it libffmpegloader.so \n"), spec.format == ClipFormat::Mpeg2Mpg ? 0 : 1);
+    EXPECT_EQ(countOf(out.take(), "begin to load it libffmpegloader.so \n"),
+              spec.format == ClipFormat::Mpeg2Mpg ? 0 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, ClipPlayback,
@@ -121,8 +124,12 @@ TEST_F(VideoTest, TextureRulesAndDrawing)
     // The top-right quadrant into the screen rectangle (16, 32, 64, 48).
     glClear(GL_COLOR_BUFFER_BIT);
     qv::drawClip(&clip, 16, 32, 64, 48, 360, 0, 360, 240);
-    qvtest::expectPixels(gl(), {{20, 36, qvtest::kGreen}, {76, 76, qvtest::kGreen}, {12, 40, qvtest::kBlack},
-                                {48, 84, qvtest::kBlack}}, 2);
+    qvtest::expectPixels(gl(),
+                         {{20, 36, qvtest::kGreen},
+                          {76, 76, qvtest::kGreen},
+                          {12, 40, qvtest::kBlack},
+                          {48, 84, qvtest::kBlack}},
+                         2);
 
     // 720 x 480 into 1024 x 512; a smaller frame reuses the texture, a larger one
     // recreates it; each drawn upright (top-left and bottom-right quadrants probed).
@@ -181,9 +188,12 @@ TEST(VideoOpen, RefusedWithALine)
         {fifo, "-", "", "failed to open file"},
         {qvtest::garbageClip(".mp4"), "ffmpegloader", "", "failed to open file"},
         {qvtest::garbageClip(".mpg"), "-", "", "mpeg loader cannot open"},
-        {clip, "qvnosuchloader", "", "begin to load it libqvnosuchloader.so \nget loader to check libqvnosuchloader.so \n loading module failed"},
-        {clip, "vfwloader", "", "get loader to check libvfwloader.so \n it is wrong  failed to load it libvfwloader.so"},
-        {clip, "abc_user", "", " user choose video loader abc \nadd loader name abc begin to load it libabc.so \n"},
+        {clip, "qvnosuchloader", "",
+         "begin to load it libqvnosuchloader.so \nget loader to check libqvnosuchloader.so \n loading module failed"},
+        {clip, "vfwloader", "",
+         "get loader to check libvfwloader.so \n it is wrong  failed to load it libvfwloader.so"},
+        {clip, "abc_user", "",
+         " user choose video loader abc \nadd loader name abc begin to load it libabc.so \n"},
         {clip, "qvnoentry", "", "Could not find function GetVideoLoaderHandlerInfo"},
         {clip, "qvfault", "refuse", "Video Loader Handler failed "},
         {clip, "qvfault", "nulls", lacks},
@@ -245,10 +255,12 @@ TEST_F(VideoTest, LoaderRules)
     EXPECT_EQ(qv::loadClipFrame(*minimal, 0), 0);
     EXPECT_NE(minimal->m_mTex, 0u) << "the first delivery, frame 0, is uploaded";
     for (VideoRes* clip : {mpg.get(), minimal.get()})
-        EXPECT_EQ(qv::clipVideoTable(*clip, nullptr, false) * 10 + qv::clipVideoTable(*clip, nullptr, true), -22);
+        EXPECT_EQ(qv::clipVideoTable(*clip, nullptr, false) * 10 + qv::clipVideoTable(*clip, nullptr, true),
+                  -22);
 
     const std::string& text = out.take();
-    EXPECT_EQ(countOf(text, "begin to load it libxvidloader.so"), 2) << "the switch at the second open, the reopen";
+    EXPECT_EQ(countOf(text, "begin to load it libxvidloader.so"), 2)
+        << "the switch at the second open, the reopen";
     EXPECT_EQ(countOf(text, " create movie texture"), 4) << "frames 20, 10, 5 and the fault plug-in's 0";
 }
 
@@ -259,7 +271,8 @@ TEST_F(VideoTest, TruncatedClipsNeverShowAWrongFrame)
         SCOPED_TRACE(qvtest::clipLabel(spec));
         Stdout out;
         Clip clip = openClip(qvtest::truncatedClip(spec, 0.5), loaderFor(spec.format));
-        if (spec.format != ClipFormat::H264Mp4) { // AVI and program streams need no index (MP4's is at the end)
+        if (spec.format !=
+            ClipFormat::H264Mp4) { // AVI and program streams need no index (MP4's is at the end)
             ASSERT_TRUE(clip);
             EXPECT_EQ(qv::loadClipFrame(*clip, 3), 3);
         }
@@ -293,7 +306,8 @@ TEST_F(VideoTest, FrameLoadRefusedWithoutAContext)
     VideoRes clip;
     glXMakeContextCurrent(glXGetCurrentDisplay(), None, None, nullptr);
     Stdout out;
-    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, qv::registerHandle(&clip), 0),
+    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr,
+                                                                        qv::registerHandle(&clip), 0),
               -1);
     qv::forgetHandle(&clip);
     gl().makeCurrent();

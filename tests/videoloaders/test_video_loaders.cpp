@@ -23,10 +23,15 @@ using qvtest::ClipFormat;
 void* plugin(const char* file)
 {
     char exe[PATH_MAX] = {};
-    const std::string self(exe, size_t(std::max<ssize_t>(0, readlink("/proc/self/exe", exe, sizeof exe - 1))));
+    const std::string self(exe,
+                           size_t(std::max<ssize_t>(0, readlink("/proc/self/exe", exe, sizeof exe - 1))));
     return dlopen((self.substr(0, self.rfind('/')) + "/../lib/" + file).c_str(), RTLD_NOW | RTLD_LOCAL);
 }
-template <typename F> F entry(void* module, const char* name) { return reinterpret_cast<F>(dlsym(module, name)); }
+template <typename F>
+F entry(void* module, const char* name)
+{
+    return reinterpret_cast<F>(dlsym(module, name));
+}
 
 TEST(VideoLoaderPlugins, CodecCodesMpegDescriptionAndNullArguments)
 {
@@ -69,8 +74,9 @@ TEST(VideoLoaderPlugins, CodecCodesMpegDescriptionAndNullArguments)
     ASSERT_EQ(spec.format, ClipFormat::Mpeg2Mpg);
     ASSERT_EQ(openFile(mpeg, &path[0]), 0);
     videoInfo(mpeg, &w, &h, &bpp, &fps);
-    EXPECT_EQ((std::vector<double>{double(w), double(h), double(bpp), fps}),
-              (std::vector<double>{double(spec.width), double(spec.height), 32, qvtest::kClipFramesPerSecond}));
+    EXPECT_EQ(
+        (std::vector<double>{double(w), double(h), double(bpp), fps}),
+        (std::vector<double>{double(spec.width), double(spec.height), 32, qvtest::kClipFramesPerSecond}));
     std::vector<uint8_t> picture(size_t(w) * h * 4);
     EXPECT_EQ(frame(mpeg, picture.data(), spec.frames - 2), 0);
     EXPECT_EQ(hasMore(mpeg), 1);

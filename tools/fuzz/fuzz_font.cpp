@@ -23,7 +23,8 @@
 
 namespace {
 
-const wchar_t kPreloaded[] = L" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
+const wchar_t kPreloaded[] =
+    L" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~";
 
 // The font bytes as a file FreeType opens by path, like a font on disk.
 class MemoryFile {

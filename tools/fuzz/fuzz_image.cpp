@@ -11,7 +11,7 @@
 #include <vector>
 
 // The library logs into syslog; a fuzz run keeps quiet.
-void debug_trace(const char*, ...) {}
+void debug_trace(const char*, ...) { }
 
 namespace {
 
@@ -19,7 +19,7 @@ namespace {
 // the row it was given (an exactly sized heap buffer for ASan to guard).
 class CheckedRows : public qv::RgbaRowSink {
 public:
-    explicit CheckedRows(uint32_t width) : width_(width) {}
+    explicit CheckedRows(uint32_t width) : width_(width) { }
     unsigned char* row(uint32_t y) override
     {
         if (y != next_)

@@ -10,34 +10,36 @@ namespace {
 const char* gLoaderName = "videoloader";
 
 // The mode is always 1 (read) from the library; there is no other.
-void* openFile(char* path, int /*mode*/) {
-    return VideoDecoder::open(path, gLoaderName);
-}
+void* openFile(char* path, int /*mode*/) { return VideoDecoder::open(path, gLoaderName); }
 
-int getFrameInfo(void* handle, int* width, int* height, int* totalFrames) {
+int getFrameInfo(void* handle, int* width, int* height, int* totalFrames)
+{
     auto* decoder = static_cast<VideoDecoder*>(handle);
-    if (!decoder || !width || !height) return 0;
+    if (!decoder || !width || !height)
+        return 0;
     *width = decoder->width();
     *height = decoder->height();
-    if (totalFrames) *totalFrames = decoder->frameCountEstimate();
+    if (totalFrames)
+        *totalFrames = decoder->frameCountEstimate();
     return 1;
 }
 
-void closeFile(void* handle) {
-    delete static_cast<VideoDecoder*>(handle);
-}
+void closeFile(void* handle) { delete static_cast<VideoDecoder*>(handle); }
 
 // `codec` is the library's 256-byte buffer; the codec ids are not used.
-int getVideoFileInfo(void* handle, char* codec, int* /*codecIds*/) {
+int getVideoFileInfo(void* handle, char* codec, int* /*codecIds*/)
+{
     auto* decoder = static_cast<VideoDecoder*>(handle);
-    if (!decoder || !codec) return 0;
+    if (!decoder || !codec)
+        return 0;
     decoder->fourcc(codec, 256);
     return 1;
 }
 
 } // namespace
 
-void fillFileEntries(KVG_VideoLoader* table, const char* loaderName) {
+void fillFileEntries(KVG_VideoLoader* table, const char* loaderName)
+{
     gLoaderName = loaderName;
     std::memset(table, 0, sizeof *table);
     table->majorVersion = 1;

@@ -88,12 +88,12 @@ private:
     AVRational rate_{25, 1};
     int64_t firstTimestamp_ = 0;
     bool haveFirstTimestamp_ = false;
-    int position_ = -1;     // frame number shown_ stands for; -1 = none since the last seek
-    int aheadNumber_ = -1;  // -1 = ahead_ empty
-    int lastNumber_ = -1;   // number of the last frame out of the decoder
-    bool delivered_ = false;   // position_ was handed out by nextFrame/frameAt
-    bool inputEnded_ = false;  // the demuxer is done and the decoder told so
-    bool drained_ = false;     // the decoder gave its last frame
+    int position_ = -1;         // frame number shown_ stands for; -1 = none since the last seek
+    int aheadNumber_ = -1;      // -1 = ahead_ empty
+    int lastNumber_ = -1;       // number of the last frame out of the decoder
+    bool delivered_ = false;    // position_ was handed out by nextFrame/frameAt
+    bool inputEnded_ = false;   // the demuxer is done and the decoder told so
+    bool drained_ = false;      // the decoder gave its last frame
     bool needKeyFrame_ = false; // after a seek: drop frames until a key frame
     bool fromStart_ = true;     // decoding began at the start of the file
 };
