@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: native GL tests, the sanitized
-# (ASan+UBSan) native tests, the embedded-JVM tests and the JUnit tests.
+# (ASan+UBSan) native tests, the embedded-JVM tests and the JUnit tests,
+# then checks the formatting.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
@@ -8,3 +9,5 @@ build=${1:-$here/build}
 "$here/scripts/setup.sh" "$build" -DQV_WERROR=ON
 cd "$build"
 ctest -j"$(nproc)" --output-on-failure
+# The sources follow .clang-format (clang-format-14 comes with the packages).
+"$here/scripts/format-check.sh"
