@@ -344,6 +344,26 @@ TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
                                                                           0, 8, 8, 0, 0, 64, 48);
              Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(clip));
          }},
+        // No export destroys these two; their native owners do. Repeated selections and a new
+        // viewport size replace their GL objects rather than adding to them.
+        {"circle set: two selections, destructor",
+         [] {
+             const jlong h = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256);
+             ASSERT_NE(h, 0);
+             auto* circles = reinterpret_cast<CircleDataSets*>(h);
+             circles->addCircleNode(100, 100, 10, 1, 0, 0);
+             Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, h);
+             circles->selectNodes(98, 98, 4, 4);
+             circles->selectNodes(90, 90, 20, 20);
+             qv::forgetHandle(circles);
+             delete circles;
+         }},
+        {"cache: two viewport sizes, destructor",
+         [] {
+             GLCache cache;
+             cache.initBuffer(64, 48);
+             cache.initBuffer(32, 16);
+         }},
     };
     for (const auto& kind : kinds) {
         const int before = qvtest::liveGlObjects(2048);

@@ -19,6 +19,7 @@ extern "C" {
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv*, jclass, jlong, jstring,
                                                                             jstring);
+JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
 JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
 JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
                                                                                  jstring);
@@ -153,16 +154,20 @@ TEST_F(Jni, EitherArgumentAloneBadIsRefused)
     CircleDataSets circles;
     const jlong c = qv::registerHandle(&circles);
     jstring path = javaString(u"a.vs"), role = javaString(u"vert1"), empty = javaString(u"");
+    const std::u16string tooLong(512, u'a'); // one byte past the 512-byte path buffer's text
+    jstring longPath = javaString(tooLong);
     const struct {
         jlong handle;
         jstring file, role;
         jlong answer;
-    } shaders[] = {{c, path, role, 1},    {0, path, role, 0},  {c, nullptr, role, 0},
-                   {c, path, nullptr, 0}, {c, empty, role, 0}, {c, path, empty, 0}};
+    } shaders[] = {{c, path, role, 1},  {0, path, role, 0},  {c, nullptr, role, 0}, {c, path, nullptr, 0},
+                   {c, empty, role, 0}, {c, path, empty, 0}, {c, longPath, role, 0}};
     for (const auto& r : shaders)
         EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_setShaders(env, nullptr, r.handle, r.file, r.role),
                   r.answer);
     EXPECT_STREQ(circles.m_vertShaderfile, "a.vs");
+    for (auto wh : {std::make_pair(8, 0), std::make_pair(0, 8), std::make_pair(8, -1), std::make_pair(-1, 8)})
+        EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(env, nullptr, wh.first, wh.second), 0);
 
     const jlong cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(env, nullptr);
     ASSERT_NE(cache, 0);
