@@ -124,9 +124,9 @@ TEST_F(FontTest, LayoutCasesInOneTable)
 TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
 {
     auto font = dejaVu(40);
-    // "I" is uploaded with the first atlas, é, Ж and ß on demand afterwards.
+    // "I" is uploaded with the first atlas, é, Ж and ß on demand afterwards; then "I" again, unharmed.
     const std::pair<const char*, wchar_t> samples[] = {
-        {"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}};
+        {"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}, {"I", L'I'}};
     for (const auto& s : samples) {
         glClear(GL_COLOR_BUFFER_BIT);
         font->drawFont(100, 120, const_cast<char*>(s.first), 0, 1.0f, 0.5f, 0.0f);
