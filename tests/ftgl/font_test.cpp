@@ -1,5 +1,4 @@
-// Fonts: metrics and pixels against FreeType, kerning, caching, coverage
-// and failure handling.
+// Fonts: metrics and pixels against FreeType, kerning, caching, coverage and failure handling.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -19,9 +18,7 @@ using namespace ftgl_test;
 
 namespace {
 
-// The library documents light hinting from the outline, rendered as 8-bit
-// grey, with the unhinted advance; the reference face is set up the same
-// way, independently of the library.
+// Light hinting from the outline, 8-bit grey, the unhinted advance: as the library documents.
 class ReferenceFace {
 public:
     ReferenceFace(const char* path, float size)
@@ -32,10 +29,8 @@ public:
     }
     ~ReferenceFace()
     {
-        if (face_)
-            FT_Done_Face(face_);
         if (lib_)
-            FT_Done_FreeType(lib_);
+            FT_Done_FreeType(lib_); // frees its faces too
     }
     FT_Face face() const { return face_; }
     FT_GlyphSlot render(wchar_t c)
@@ -148,7 +143,7 @@ TEST_F(DejaVuFont, KerningOfEveryLoadedPairMatchesFreeType)
     EXPECT_EQ(texture_glyph_get_kerning(nullptr, L'A'), 0.0f);
 }
 
-TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused)
+TEST_F(DejaVuFont, GlyphsAreCachedMissingOnesRefusedAndKeptWhenTheAtlasGoes)
 {
     texture_glyph_t* g = texture_font_get_glyph(font_.get(), L'g');
     ASSERT_NE(g, nullptr);
@@ -163,48 +158,23 @@ TEST_F(DejaVuFont, GlyphsAreCachedAndMissingCharactersRefused)
     EXPECT_EQ(snapshot(atlas_.get()), bytes);
     EXPECT_EQ(texture_atlas_take_dirty(atlas_.get(), nullptr, nullptr, nullptr, nullptr), 0);
     EXPECT_EQ(texture_font_load_glyphs(font_.get(), L"a\u00e9\u4e2d\u4e2db"), 2u);
+    // Deleting the atlas first keeps the cached glyphs only; nothing writes into the freed atlas.
+    const texture_glyph_t copy = *g;
+    atlas_.reset();
+    EXPECT_EQ(texture_font_get_glyph(font_.get(), L'g'), g);
+    EXPECT_EQ(std::memcmp(g, &copy, sizeof copy), 0);
+    EXPECT_EQ(texture_font_get_glyph(font_.get(), L'c'), nullptr);
+    EXPECT_EQ(texture_font_load_glyphs(font_.get(), L"gc"), 1u);
 }
 
-// FreeType's renderer, counted: the library's calls bind to this definition
-// first (the binary exports its symbols).
-int g_renders = 0;
+// FreeType's renderer, counted: the library binds to this definition first (the binary exports it).
+int ftgl_test::g_renders = 0;
 extern "C" FT_Error FT_Render_Glyph(FT_GlyphSlot slot, FT_Render_Mode mode)
 {
     using Render = FT_Error (*)(FT_GlyphSlot, FT_Render_Mode);
     static const auto real = reinterpret_cast<Render>(dlsym(RTLD_NEXT, "FT_Render_Glyph"));
     ++g_renders;
     return real(slot, mode);
-}
-
-TEST(FontAtlasBound, GlyphsThatCannotBePlacedAreRenderedAtMostOnce)
-{
-    // At 2000 px no glyph fits a 128 x 128 atlas: refused from its outline, never rendered.
-    AtlasPtr atlas(texture_atlas_new(128, 128, 1));
-    FontPtr huge(texture_font_new(atlas.get(), kDejaVuSans, 2000));
-    ASSERT_TRUE(atlas && huge);
-    g_renders = 0;
-    EXPECT_EQ(texture_font_load_glyphs(huge.get(), L"WWW"), 3u);
-    EXPECT_EQ(g_renders, 0);
-    // At 40 px in 48 x 48 'W' fits and then 'M' finds no room: rendered once, then remembered.
-    AtlasPtr small(texture_atlas_new(48, 48, 1));
-    FontPtr font(texture_font_new(small.get(), kDejaVuSans, 40));
-    ASSERT_NE(texture_font_get_glyph(font.get(), L'W'), nullptr);
-    g_renders = 0;
-    EXPECT_EQ(texture_font_load_glyphs(font.get(), L"MMM"), 3u);
-    EXPECT_EQ(g_renders, 1);
-    EXPECT_EQ(texture_font_get_glyph(font.get(), L'W')->charcode, L'W');
-}
-
-TEST_F(DejaVuFont, DeletingAtlasFirstKeepsCachedGlyphsOnly)
-{
-    texture_glyph_t* a = texture_font_get_glyph(font_.get(), L'a');
-    ASSERT_NE(a, nullptr);
-    const texture_glyph_t copy = *a;
-    atlas_.reset(); // the font must not write into the freed atlas afterwards
-    EXPECT_EQ(texture_font_get_glyph(font_.get(), L'a'), a);
-    EXPECT_EQ(std::memcmp(a, &copy, sizeof copy), 0);
-    EXPECT_EQ(texture_font_get_glyph(font_.get(), L'b'), nullptr);
-    EXPECT_EQ(texture_font_load_glyphs(font_.get(), L"ab"), 1u);
 }
 
 TEST(FontNew, BadFilesAndArgumentsGiveNull)

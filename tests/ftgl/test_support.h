@@ -12,6 +12,8 @@ namespace ftgl_test {
 
 inline constexpr const char* kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
+extern int g_renders; // FreeType renders so far (font_test.cpp counts them)
+
 struct AtlasDeleter {
     void operator()(texture_atlas_t* a) const { texture_atlas_delete(a); }
 };

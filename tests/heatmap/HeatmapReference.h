@@ -1,5 +1,5 @@
-// A CPU model of the heatmap's value chain, written from the behaviour the
-// scene promises rather than from its code: heat image (bytes) -> vertical
+// A CPU model of the heatmap's value chain, written from the behaviour the scene promises rather
+// than from its code, and the comparison with it: heat image (bytes) -> vertical
 // 127-tap Gaussian with wrap-around, stored in 8 bits -> horizontal 127-tap
 // Gaussian that stays inside the image -> v = 9 * 16 * sum -> colour table
 // (5 texels, linear filtering, repeat wrap) and alpha clamp(v, 0, 0.8).
@@ -9,11 +9,16 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace heatref {
 
 constexpr int S = 512;
+
+struct Record { // one 40-byte record of the update buffer
+    int32_t x, y, count, unused[7];
+};
 
 struct Texel {
     double r, g, b, a; // 0..255, unrounded
@@ -73,6 +78,37 @@ inline std::array<double, 3> blended(const Texel& t, const std::array<int, 3>& b
     const double r = std::round(t.r), g = std::round(t.g), b = std::round(t.b), a = std::round(t.a) / 255.0;
     return {r * a + background[0] * (1 - a), g * a + background[1] * (1 - a),
             b * a + background[2] * (1 - a)};
+}
+
+// The heat image of cells (x, y, value) in the S x S space.
+inline std::vector<uint8_t> heatOf(const std::vector<std::array<int, 3>>& cells)
+{
+    std::vector<uint8_t> heat(size_t(S) * S, 0);
+    for (const auto& c : cells)
+        heat[size_t(c[1]) * S + c[0]] = uint8_t(c[2]);
+    return heat;
+}
+
+// The largest channel difference from the model over rows 0..rows-1, and its texel index: of RGBA
+// pixels of the heatmap texture or, given a background, of the canvas (bottom row first) showing it.
+inline std::pair<double, int> worstError(const std::vector<uint8_t>& px, const std::vector<Texel>& ref,
+                                         int rows = S, const std::array<int, 3>* background = nullptr)
+{
+    std::pair<double, int> worst{0, 0};
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < S; ++x) {
+            const Texel& t = ref[size_t(y) * S + x];
+            const uint8_t* p = &px[(size_t(background ? S - 1 - y : y) * S + x) * 4];
+            std::array<double, 4> want{t.r, t.g, t.b, t.a};
+            if (background != nullptr) {
+                const auto b = blended(t, *background);
+                want = {b[0], b[1], b[2], double(p[3])}; // the canvas's alpha is not the heatmap's
+            }
+            for (int k = 0; k < 4; ++k)
+                if (std::fabs(p[k] - want[k]) > worst.first)
+                    worst = {std::fabs(p[k] - want[k]), y * S + x};
+        }
+    return worst;
 }
 
 } // namespace heatref

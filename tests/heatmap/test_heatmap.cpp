@@ -1,22 +1,13 @@
-// Heatmap scene on a real GL context: the GPU result against a CPU model of
-// the value chain, update semantics, the caller's state, and a failed build
-// (the GL objects of a deleted scene are counted in DrawState).
-//
-// Tolerance: the read-back heatmap and the blended canvas must agree with the
-// CPU model within kTol = 3 levels of 255 per channel. The model rounds where
-// the GPU stores 8 bits (renderTex, the finished heatmap, the canvas); what is
-// left is float accumulation and the driver's texture-filter precision.
+// Heatmap scene: a non-square space, update semantics, a hostile caller state and a failed build
+// (model comparisons as in test_heatmap_passes.cpp; GL objects of a deleted scene are in DrawState).
+#include "heatmap/HeatmapReference.h"
 #include "heatmap/HeatmapScene.h"
 #include "support/GlState.h"
 #include "support/SyslogCapture.h"
 
 #include <jni.h>
-#include "heatmap/HeatmapReference.h"
 
-#include <cmath>
-#include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 extern "C" jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint,
@@ -28,38 +19,8 @@ constexpr int S = heatref::S;
 constexpr double kTol = 3.0;
 const std::array<int, 3> kBackground{30, 60, 200};
 
-struct Record {
-    int32_t x, y, count, unused[7];
-};
+using heatref::Record;
 static_assert(sizeof(Record) == HeatmapScene::kRecordBytes, "a record is 40 bytes");
-
-// The largest channel difference from the model, and where: of the heatmap
-// texture (RGBA), or of canvas rows 0..rows-1 (texture 0) holding the model
-// blended over the background (RGB).
-std::pair<double, int> worstError(const std::vector<heatref::Texel>& ref, GLuint texture, int rows)
-{
-    std::vector<uint8_t> px(size_t(S) * S * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    if (texture != 0) {
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-        glBindTexture(GL_TEXTURE_2D, 0);
-    } else {
-        glReadPixels(0, 0, S, S, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-    }
-    std::pair<double, int> worst{0, 0};
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < S; ++x) {
-            const heatref::Texel& t = ref[size_t(y) * S + x];
-            const auto b = heatref::blended(t, kBackground);
-            const uint8_t* p = &px[(size_t(texture != 0 ? y : S - 1 - y) * S + x) * 4];
-            const double want[4] = {texture ? t.r : b[0], texture ? t.g : b[1], texture ? t.b : b[2], t.a};
-            for (int k = 0; k < (texture != 0 ? 4 : 3); ++k)
-                if (std::fabs(p[k] - want[k]) > worst.first)
-                    worst = {std::fabs(p[k] - want[k]), y * S + x};
-        }
-    return worst;
-}
 
 class HeatmapTest : public ::testing::Test {
 protected:
@@ -68,38 +29,23 @@ protected:
         gl_ = std::make_unique<qvtest::GlContext>(S, S);
         ASSERT_TRUE(gl_->ok()) << gl_->error();
         gl_->makeCurrent();
-        canvas();
+        gl_->canvasProjection();
+        glClearColor(kBackground[0] / 255.f, kBackground[1] / 255.f, kBackground[2] / 255.f, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         scene_ = std::make_unique<HeatmapScene>();
         ASSERT_EQ(scene_->m_init_successful, 1);
         scene_->initScene();
         ASSERT_NE(scene_->heatMapImage, nullptr);
         qvtest::clearSyslog();
     }
-    void TearDown() override
-    {
-        scene_.reset();
-        gl_.reset();
-    }
-    // The viewer's canvas over the whole window, cleared to the background.
-    void canvas()
-    {
-        gl_->canvasProjection();
-        glClearColor(kBackground[0] / 255.f, kBackground[1] / 255.f, kBackground[2] / 255.f, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    }
-    // The model of cells (x, y, value in a S x S space) against the heatmap
-    // texture and the canvas rows 0..rows-1.
+    // The model of cells (x, y, value) against the heatmap texture and canvas rows 0..rows-1.
     void expectModel(const std::vector<std::array<int, 3>>& cells, int rows = S)
     {
-        std::vector<uint8_t> heat(size_t(S) * S, 0);
-        for (const auto& c : cells)
-            heat[size_t(c[1]) * S + c[0]] = uint8_t(c[2]);
-        const auto ref = heatref::heatmap(heat);
-        for (GLuint texture : {scene_->intermediateTex, 0u}) {
-            const auto worst = worstError(ref, texture, texture != 0 ? S : rows);
-            EXPECT_LE(worst.first, kTol) << (texture ? "heatmap" : "canvas") << " row " << worst.second / S
-                                         << " col " << worst.second % S;
-        }
+        const auto ref = heatref::heatmap(heatref::heatOf(cells));
+        for (const auto& worst :
+             {heatref::worstError(qvtest::readTexture(scene_->intermediateTex, S, S), ref),
+              heatref::worstError(qvtest::readCanvas(S, S), ref, rows, &kBackground)})
+            EXPECT_LE(worst.first, kTol) << "row " << worst.second / S << " col " << worst.second % S;
     }
     int nonZeroCells() const
     {
@@ -110,31 +56,10 @@ protected:
     }
 
     std::unique_ptr<qvtest::GlContext> gl_;
-    std::unique_ptr<HeatmapScene> scene_;
+    std::unique_ptr<HeatmapScene> scene_; // destroyed first, while the context lives
 };
 
 } // namespace
-
-TEST_F(HeatmapTest, GpuResultMatchesTheModel)
-{
-    // 20 stays under the opacity ceiling, 120 reaches it, 255 wraps the colour
-    // table (v > 1); overlapping points add after the blur; vertically the blur
-    // wraps (row 0 bleeds into row 511), horizontally it stops at the edge.
-    const std::vector<std::vector<std::array<int, 3>>> cases = {
-        {{256, 256, 20}},
-        {{256, 256, 120}},
-        {{256, 256, 255}},
-        {{240, 200, 90}, {262, 200, 90}},
-        {{0, 0, 200}, {511, 40, 200}, {100, 511, 150}}};
-    for (const auto& cells : cases) {
-        SCOPED_TRACE(cells.size() * 1000 + cells[0][2]);
-        canvas();
-        for (const auto& c : cells)
-            scene_->updateHeatMapValue(c[2], c[0], c[1], S, S);
-        scene_->drawHeatMap();
-        expectModel(cells);
-    }
-}
 
 TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
 {
@@ -185,20 +110,8 @@ TEST_F(HeatmapTest, UpdatesWriteTheLowByteOfTheCountIntoCellsOfTheSpace)
     EXPECT_EQ(scene_->m_heatmapH, 480);
 }
 
-TEST_F(HeatmapTest, DrawConsumesTheUpdateAndTheNextIsFullyTransparent)
-{
-    scene_->updateHeatMapValue(100, 256, 256, S, S);
-    scene_->drawHeatMap();
-    ASSERT_GT(gl_->pixel(256, 256).g, kBackground[1] + 40);
-    EXPECT_EQ(nonZeroCells(), 0);
-    canvas();
-    scene_->drawHeatMap();
-    expectModel({}); // fully transparent
-}
-
-// A caller state nowhere GL's default (its frame buffer, program, buffers, pixel store), with
-// scissoring, culling and a depth test that would pass nothing: none may change the heatmap
-// (that the caller's state comes back is in DrawState).
+// A caller state far from GL's defaults, scissoring, culling and a depth test passing nothing must
+// not change the heatmap (that the caller's state comes back is in DrawState).
 TEST_F(HeatmapTest, PassesIgnoreTheCallersState)
 {
     {
@@ -219,9 +132,7 @@ TEST_F(HeatmapTest, PassesIgnoreTheCallersState)
 
 namespace {
 
-// GLEW keeps its entry points in process-wide pointers; swapping the one for
-// glShaderSource hands the library broken source, so the driver's real
-// compiler rejects it with a real log.
+// A swapped GLEW pointer hands the library broken source: the driver's compiler rejects it for real.
 PFNGLSHADERSOURCEPROC realShaderSource = nullptr;
 
 void GLAPIENTRY brokenShaderSource(GLuint shader, GLsizei, const GLchar* const*, const GLint*)

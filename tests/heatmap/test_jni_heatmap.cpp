@@ -1,7 +1,5 @@
-// The record-buffer export against a real Java VM and a real scene: what it
-// reads of a direct buffer is bounded by the buffer (the records live on the
-// heap, so the sanitized build catches a read past them), and a bad handle or a
-// bad buffer, each alone, is refused with a log line.
+// The record-buffer export reads no further than the direct buffer (records on the heap, so ASan
+// sees an over-read); a bad handle or a bad buffer, each alone, is refused with a log line.
 #include "heatmap/HeatmapScene.h"
 #include "support/EmbeddedJvm.h"
 #include "support/GlContext.h"

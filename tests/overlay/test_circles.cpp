@@ -1,6 +1,5 @@
-// Fixation circles: batched instanced drawing, single circles, the GL 2.x
-// fallback and selection by colour picking. Pixel probes are exact (tolerance 0)
-// on red, green and blue: llvmpipe rasterises these solid primitives deterministically.
+// Fixation circles: batched and single drawing, the GL 2.x fallback, selection by colour picking.
+// Probes are exact on red, green and blue: llvmpipe rasterises solid primitives deterministically.
 #include "boundary/HandleRegistry.h"
 #include "overlay/CircleDataSets.h"
 #include "support/GlState.h"
@@ -83,39 +82,41 @@ TEST_F(CircleTest, BatchedAndSingleCirclesAreDiscsOrRingsOfTheirSize)
     circles->addCircleNode(100, 50, 20, 1, 0, 0);
     circles->createVbo();
     ASSERT_TRUE(circles->programsReady);
+    enum Shape { Nothing, Ring, Disc };
     const struct {
         const char* what;
         std::function<void()> draw;
-        bool filled;
+        Shape shape;
     } cases[] = {
-        {"batched filled", [&] { circles->renderVbo(1); }, true},
-        {"batched outline", [&] { circles->renderVbo(0); }, false},
-        {"single filled", [&] { circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 1, 1.0f); }, true},
-        {"single outline", [&] { circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 0, 1.0f); }, false},
+        {"batched filled", [&] { circles->renderVbo(1); }, Disc},
+        {"batched outline", [&] { circles->renderVbo(0); }, Ring},
+        {"single filled", [&] { circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 1, 1.0f); }, Disc},
+        {"single outline", [&] { circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 0, 1.0f); }, Ring},
+        {"single mode 3", [&] { circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 3, 1.0f); }, Nothing},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         glClear(GL_COLOR_BUFFER_BIT);
         c.draw();
-        c.filled ? expectDisc(100, 50, 20, kRed) : expectRing(100, 50, 20, kRed);
+        if (c.shape == Disc)
+            expectDisc(100, 50, 20, kRed);
+        else if (c.shape == Ring)
+            expectRing(100, 50, 20, kRed);
+        else
+            EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), 0);
     }
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
-TEST_F(CircleTest, SingleCircleModeThreeDrawsNothing)
-{
-    circles->drawSingleCircle(100, 50, 10, 10, 1, 0, 0, 3, 1.0f);
-    EXPECT_EQ(redPixels(gl(), 0, 0, kWidth, kHeight), 0);
-}
-
-// Slot writes in order, each checked: the set's end after it and the slot it wrote (x / w,
-// y / h, size / 1024, shown flag; colour bytes truncated from 255 x component), or the log
-// line of a refused slot. "export" is the indexed add behind its JNI export (a canvas of
-// 256 x 256 here), which the JVM cannot bind beside the unmangled addCircle.
+// Slot writes in order: the set's end after each and the slot written (x / w, y / h, size / 1024,
+// shown flag; colour bytes 255 x component, truncated), or a refused slot's log line. Export: the
+// indexed add's JNI export, which the JVM cannot bind beside the unmangled addCircle.
 TEST_F(CircleTest, SlotWritesInOneTable)
 {
     enum Kind { Append, Indexed, Export, Update, Hide };
     const float q = 1.0f / kWidth;
+    const int cap = CircleDataSets::kCapacity;
+    // The update (row 6) keeps the slot's colour.
     const struct {
         Kind kind;
         int slot;
@@ -130,31 +131,9 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         {Indexed, 9, 128, 64, 512, 0, 1, 0.5f, 10, {0.5f, 0.25f, 0.5f, 1}, {0, 255, 127}, nullptr},
         {Append, 10, 7, 7, 7, 0.2f, 0.2f, 0.2f, 11, {7 * q, 7 * q, 7.0f / 1024, 1}, {51, 51, 51}, nullptr},
         {Hide, 9, 0, 0, 0, 0, 0, 0, 11, {0.5f, 0.25f, 0.5f, 0}, {0, 255, 127}, nullptr},
-        {Update,
-         9,
-         64,
-         32,
-         256,
-         1,
-         1,
-         1,
-         11,
-         {0.25f, 0.125f, 0.25f, 1},
-         {0, 255, 127},
-         nullptr}, // colour kept
+        {Update, 9, 64, 32, 256, 1, 1, 1, 11, {0.25f, 0.125f, 0.25f, 1}, {0, 255, 127}, nullptr},
         {Export, 12, 128, 64, 512, 1, 0.5f, 0, 13, {0.5f, 0.25f, 0.5f, 1}, {255, 127, 0}, nullptr},
-        {Indexed,
-         CircleDataSets::kCapacity,
-         1,
-         1,
-         1,
-         1,
-         1,
-         1,
-         13,
-         {},
-         {},
-         "addCircleNode: slot 1048576 outside"},
+        {Indexed, cap, 1, 1, 1, 1, 1, 1, 13, {}, {}, "addCircleNode: slot 1048576 outside"},
         {Export, -1, 1, 1, 1, 1, 1, 1, 13, {}, {}, "addCircleNode: slot -1 outside"},
         {Update, -5, 1, 1, 1, 1, 1, 1, 13, {}, {}, "updateNode: slot -5 outside"},
     };
@@ -268,47 +247,28 @@ protected:
         if (!modern())
             GTEST_SKIP() << "selection needs GL above 2.x";
     }
-    std::vector<int> colour(int slot) const
-    {
-        const unsigned char* c = CircleDataSets::attributeTex2 + slot * 3;
-        return {c[0], c[1], c[2]};
-    }
 };
 
 TEST_F(CircleSelectionTest, WindowsFindTheNodesUnderThemTopmostFirst)
 {
+    using Node = std::array<float, 6>; // x, y, size, r, g, b
+    // Window 5 wide (frame buffer 8 wide): only columns 100..104 are read; the left edge of a
+    // size-10 circle lies 9.976 left of its centre.
+    const Node in{114.2f, 102.5f, 10, 1, 0, 0}, out{115.2f, 102.5f, 10, 1, 0, 0};
+    const Node r10{100, 100, 10, 1, 0, 0}, g20{100, 100, 20, 0, 1, 0}, b30{100, 100, 30, 0, 0, 1};
+    const Node aside{200, 200, 10, 1, 1, 1};
     const struct {
         const char* what;
-        std::vector<std::array<float, 6>> nodes; // x, y, size, r, g, b
-        int hidden;                              // slot hidden beforehand, or -1
+        std::vector<Node> nodes;
+        int hidden; // slot hidden beforehand, or -1
         std::array<int, 4> window;
         std::vector<int> found;
         int passes, pickWidth;
     } cases[] = {
         {"empty window: one pass", {{30, 30, 10, 1, 0, 0}}, -1, {150, 150, 20, 20}, {}, 1, 32},
-        // Window 5 wide (frame buffer 8 wide): only columns 100..104 are read; the
-        // left edge of a size-10 circle lies 9.976 left of its centre.
-        {"own columns only",
-         {{114.2f, 102.5f, 10, 1, 0, 0}, {115.2f, 102.5f, 10, 1, 0, 0}},
-         -1,
-         {100, 100, 5, 5},
-         {0},
-         2,
-         8},
-        {"hidden beforehand: not found",
-         {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}},
-         1,
-         {98, 98, 4, 4},
-         {0},
-         2,
-         4},
-        {"concentric: peeled one per pass",
-         {{100, 100, 10, 1, 0, 0}, {100, 100, 20, 0, 1, 0}, {100, 100, 30, 0, 0, 1}, {200, 200, 10, 1, 1, 1}},
-         -1,
-         {98, 98, 4, 4},
-         {2, 1, 0},
-         4,
-         4},
+        {"own columns only", {in, out}, -1, {100, 100, 5, 5}, {0}, 2, 8},
+        {"hidden beforehand: not found", {r10, g20}, 1, {98, 98, 4, 4}, {0}, 2, 4},
+        {"concentric: one per pass", {r10, g20, b30, aside}, -1, {98, 98, 4, 4}, {2, 1, 0}, 4, 4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -329,7 +289,8 @@ TEST_F(CircleSelectionTest, WindowsFindTheNodesUnderThemTopmostFirst)
             const bool found = std::count(c.found.begin(), c.found.end(), int(s)) > 0;
             const auto& n = c.nodes[s];
             const std::vector<int> own = {int(n[3] * 255), int(n[4] * 255), int(n[5] * 255)};
-            EXPECT_EQ(colour(int(s)), found ? std::vector<int>(3, 0) : own) << s;
+            const unsigned char* colour = CircleDataSets::attributeTex2 + s * 3;
+            EXPECT_EQ(std::vector<int>(colour, colour + 3), found ? std::vector<int>(3, 0) : own) << s;
             EXPECT_FLOAT_EQ(CircleDataSets::attributeTex[s * 4 + 3], int(s) == c.hidden ? 0.0f : 1.0f) << s;
         }
     }

@@ -16,12 +16,6 @@ protected:
         GlTest::SetUp();
         glColor4f(1, 1, 1, 1);
     }
-    std::vector<unsigned char> frame()
-    {
-        std::vector<unsigned char> px(kWidth * kHeight * 4);
-        glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-        return px;
-    }
 };
 
 TEST_F(PolygonTest, FillsCoverExactlyTheirPixels)
@@ -71,12 +65,12 @@ TEST_F(PolygonTest, FillsCoverExactlyTheirPixels)
         EXPECT_EQ(lastFillRecordCount, c.records);
         EXPECT_TRUE(vectors.empty()) << "combine vertices were not freed";
         // The integer form fills the same pixels.
-        const std::vector<unsigned char> asFloats = frame();
+        const std::vector<unsigned char> asFloats = readCanvas(kWidth, kHeight);
         std::vector<int> xi(c.xs.begin(), c.xs.end()), yi(c.ys.begin(), c.ys.end());
         if (std::string(c.what) != "star") {
             glClear(GL_COLOR_BUFFER_BIT);
             ASSERT_TRUE(fillPolygon(xi.data(), yi.data(), static_cast<int>(xi.size())));
-            EXPECT_EQ(frame(), asFloats);
+            EXPECT_EQ(readCanvas(kWidth, kHeight), asFloats);
         }
     }
 }
