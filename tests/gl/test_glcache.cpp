@@ -1,5 +1,5 @@
-// Read-back of the view through the pixel-pack buffer and saving it.
-// Saved pixels are compared exactly (tolerance 0) with GL's own read-back.
+// Read-back of the view through the pixel-pack buffer and saving it; saved
+// pixels are compared exactly (tolerance 0) with GL's own read-back.
 #include "gl/GLCache.h"
 #include "gl/ImageFixture.h"
 
@@ -66,34 +66,33 @@ protected:
     std::unique_ptr<GlContext> big_;
 };
 
-TEST_F(GLCacheTest, SavesTheViewUprightPixelForPixel)
+// The pack buffer is made for the power-of-two cover of the view, and remade
+// (the old one deleted) only when both sides change.
+TEST_F(GLCacheTest, SavesTheViewUprightPixelForPixelAndRemakesItsBufferOnlyWhenBothSidesChange)
 {
-    view(800, 600);
-    GLCache cache;
-    EXPECT_EQ(cache.saveAsImage(path("view.png")), 1);
-    ASSERT_NE(cache.m_frameBuffer, 0u);
-    GLint size = -1;
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, cache.m_frameBuffer);
-    glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_SIZE, &size);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-    EXPECT_EQ(size, 1024 * 1024 * 4);
-    EXPECT_EQ(mismatches(path("view.png"), 800, 600), 0);
-}
-
-TEST_F(GLCacheTest, BufferIsRemadeOnlyWhenBothSidesChange)
-{
-    GLCache cache;
-    view(800, 600);
-    cache.saveAsImage(path("a.png"));
-    view(1000, 600);
-    clearSyslog();
-    cache.saveAsImage(path("b.png"));
-    EXPECT_FALSE(syslogContains(" try to init frame buffer"));
-    EXPECT_EQ(mismatches(path("b.png"), 800, 600), 0);
-    view(1000, 700);
-    cache.saveAsImage(path("c.bmp"));
-    EXPECT_TRUE(syslogContains(" try to init frame buffer 1024 1024 "));
-    EXPECT_EQ(mismatches(path("c.bmp"), 1000, 700), 0);
+    const int before = liveGlObjects();
+    {
+        GLCache cache;
+        view(800, 600);
+        EXPECT_EQ(cache.saveAsImage(path("a.png")), 1);
+        ASSERT_NE(cache.m_frameBuffer, 0u);
+        GLint size = -1;
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, cache.m_frameBuffer);
+        glGetBufferParameteriv(GL_PIXEL_PACK_BUFFER, GL_BUFFER_SIZE, &size);
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+        EXPECT_EQ(size, 1024 * 1024 * 4);
+        EXPECT_EQ(mismatches(path("a.png"), 800, 600), 0);
+        view(1000, 600);
+        clearSyslog();
+        cache.saveAsImage(path("b.png"));
+        EXPECT_FALSE(syslogContains(" try to init frame buffer"));
+        EXPECT_EQ(mismatches(path("b.png"), 800, 600), 0);
+        view(1000, 700);
+        cache.saveAsImage(path("c.bmp"));
+        EXPECT_TRUE(syslogContains(" try to init frame buffer 1024 1024 "));
+        EXPECT_EQ(mismatches(path("c.bmp"), 1000, 700), 0);
+    }
+    EXPECT_EQ(liveGlObjects(), before);
 }
 
 TEST_F(GLCacheTest, NamesThatCannotBeSavedSaveNothing)

@@ -19,10 +19,8 @@ std::array<void*, 4> entryPoints()
 }
 } // namespace
 
-// Contexts are remembered by address, so a context made later at a destroyed
-// one's address gets no new glewInit. That is safe only while GLEW's entry
-// points are the same for every context: checked over contexts made and
-// destroyed in turn, on GL 2.1 (native.gl21) and today's GL.
+// Contexts are remembered by address (no new glewInit for a later context at a dead one's
+// address): safe only while GLEW's entry points are the same for every context, GL 2.1 or today's.
 TEST(GlLoader, EntryPointsAreTheSameForEveryContextGl21)
 {
     std::array<void*, 4> first{};
@@ -43,11 +41,8 @@ TEST(GlLoader, EntryPointsAreTheSameForEveryContextGl21)
     EXPECT_EQ(qv::loadGlEntryPoints(), GLenum(GLEW_ERROR_NO_GL_VERSION));
 }
 
-// Loading decides by GLEW's own result (GLEW 2.2 answers GLEW_OK for every
-// current GLX context here); the objects log its text when it fails, which
-// only happens without a current context. These two constructors touch no
-// GL 2+ entry point, so they run safely without one (a circle set's does: its
-// export refuses to run without a context).
+// Loading decides by GLEW's own result, which fails here only without a current context;
+// these two constructors touch no GL 2+ entry point, so they run safely without one.
 TEST(GlLoader, ObjectsLogAFailedLoadWithGlewsText)
 {
     if (Display* display = glXGetCurrentDisplay())

@@ -13,11 +13,8 @@ import java.nio.ByteOrder;
 import org.junit.rules.ExternalResource;
 
 /**
- * The JUnit classes' one canvas rule: a JOGL GL2 drawable whose context is
- * current on the test thread while a test (or, as a class rule, a class) runs,
- * as the viewer's canvas holds it while it calls the library, with the
- * library loaded. Single-buffered, so read-backs see what was drawn. A GL error
- * left behind fails the test. JOGL makes the context at the first display().
+ * The one canvas rule: a single-buffered JOGL GL2 context current on the test thread while a test
+ * (or class) runs, as the viewer's canvas holds it, with the library loaded. A GL error left behind fails.
  */
 public final class GLTestCanvas extends ExternalResource {
     private GLAutoDrawable drawable;
@@ -41,27 +38,22 @@ public final class GLTestCanvas extends ExternalResource {
         caps.setDepthBits(24);
         caps.setStencilBits(8);
         drawable = GLDrawableFactory.getFactory(profile).createOffscreenAutoDrawable(null, caps, null, width, height);
-        drawable.display();
+        drawable.display(); // makes the context
         context = drawable.getContext();
         if (context.makeCurrent() == GLContext.CONTEXT_NOT_CURRENT) {
             throw new IllegalStateException("cannot make the GL context current");
         }
-        canvasProjection();
-    }
-
-    public GL2 gl() {
-        return context.getGL().getGL2();
-    }
-
-    /** The viewer's canvas projection: pixels, y growing downwards. */
-    public void canvasProjection() {
-        GL2 gl = gl();
+        GL2 gl = gl(); // the viewer's canvas projection: pixels, y growing downwards
         gl.glViewport(0, 0, width, height);
         gl.glMatrixMode(GL2.GL_PROJECTION);
         gl.glLoadIdentity();
         gl.glOrtho(0, width, height, 0, -1, 1);
         gl.glMatrixMode(GL2.GL_MODELVIEW);
         gl.glLoadIdentity();
+    }
+
+    public GL2 gl() {
+        return context.getGL().getGL2();
     }
 
     public void clear(float r, float g, float b) {
@@ -77,29 +69,20 @@ public final class GLTestCanvas extends ExternalResource {
         return new int[] {buf.get(0) & 0xff, buf.get(1) & 0xff, buf.get(2) & 0xff, buf.get(3) & 0xff};
     }
 
-    /** True when every channel of the pixel is within tolerance of (r, g, b). */
     public boolean pixelNear(int x, int y, int r, int g, int b, int tolerance) {
         int[] p = pixel(x, y);
         return Math.abs(p[0] - r) <= tolerance && Math.abs(p[1] - g) <= tolerance && Math.abs(p[2] - b) <= tolerance;
     }
 
-    /** Fails unless every channel of the pixel is within tolerance of (r, g, b). */
     public void assertPixel(int x, int y, int r, int g, int b, int tolerance) {
         if (!pixelNear(x, y, r, g, b, tolerance))
-            throw new AssertionError(describe(x, y) + " is not (" + r + ", " + g + ", " + b + ") within " + tolerance);
-    }
-
-    public String describe(int x, int y) {
-        return "(" + x + ", " + y + ") = rgba" + java.util.Arrays.toString(pixel(x, y));
-    }
-
-    public int glError() {
-        return gl().glGetError();
+            throw new AssertionError("(" + x + ", " + y + ") = rgba" + java.util.Arrays.toString(pixel(x, y))
+                + " is not (" + r + ", " + g + ", " + b + ") within " + tolerance);
     }
 
     @Override
     protected void after() {
-        int error = glError();
+        int error = gl().glGetError();
         context.release();
         drawable.destroy();
         if (error != 0) throw new AssertionError("GL error 0x" + Integer.toHexString(error) + " left behind");
