@@ -1,7 +1,5 @@
-// Our loader plug-ins driven directly, for what the library's video tests
-// cannot show: the codec code each file reports, the MPEG plug-in's clip
-// description and end-of-clip answer, and null arguments. Frame-accurate
-// access on every loader path is tested through the library (tests/video).
+// Our loader plug-ins driven directly: codec codes, the MPEG plug-in's description and end of clip,
+// null arguments. Frame access on every loader path is tested through the library (tests/video).
 #include "support/VideoClips.h"
 #include "video/KVG_VideoLoader.h"
 

@@ -12,12 +12,9 @@ import org.junit.rules.TemporaryFolder;
 import quorvex.viewer.AnimationView.VideoClip;
 
 /**
- * VideoClip and VideoPlay from Java: a clip whose path is not ASCII opened on
- * both loader paths from a Java string, one frame drawn into a JOGL canvas and
- * probed. Frame accuracy is tested natively; NativeBindingTest sweeps 0/null.
- * Every frame of the clip (made with the ffmpeg program) has a white top-left
- * and a black bottom-left quarter; its right half is white in odd frames.
- * Tolerance: 48 per channel (lossy codec).
+ * A clip at a non-ASCII path opened from a Java string on both loader paths, one frame drawn and
+ * probed (native tests prove frame accuracy). Its frames are white top-left, black bottom-left,
+ * and white on the right in odd frames. Tolerance 48 per channel (lossy codec).
  */
 public class VideoClipTest {
     private static final int TOLERANCE = 48;
