@@ -136,8 +136,6 @@ struct Movie {
     int stopAfter;     // SIGTERM once this many frames are read; 0 = end of stream
 };
 
-void PrintTo(const Movie& m, std::ostream* os) { *os << m.name; }
-
 class EncoderMovie : public ::testing::TestWithParam<Movie> { };
 
 TEST_P(EncoderMovie, HoldsTheFedFramesInItsContainersCodec)
@@ -192,8 +190,6 @@ struct Refusal {
     const char* env = nullptr;
     bool pipeWithoutWriter = false;
 };
-
-void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
 class EncoderRefuses : public ::testing::TestWithParam<Refusal> { };
 

@@ -13,8 +13,7 @@
 
 namespace qvtest {
 
-// Standard output of one scope (the video side and the export report there).
-// GoogleTest prints failures there too, so on failure the capture goes to stderr.
+// Standard output of one scope (the video side and the export report there); kept on a failure.
 class CapturedStdout {
 public:
     CapturedStdout() { testing::internal::CaptureStdout(); }

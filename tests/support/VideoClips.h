@@ -18,9 +18,8 @@ enum class ClipFormat {
 
 struct ClipSpec {
     ClipFormat format;
-    int width;  // even
-    int height; // even
-    int frames; // at most 1024
+    int width, height; // even
+    int frames;        // at most 1024
 };
 
 constexpr int kClipFramesPerSecond = 25;

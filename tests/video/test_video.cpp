@@ -120,12 +120,8 @@ TEST_F(VideoTest, TextureRulesAndDrawing)
     // The top-right quadrant into the screen rectangle (16, 32, 64, 48).
     glClear(GL_COLOR_BUFFER_BIT);
     qv::drawClip(&clip, 16, 32, 64, 48, 360, 0, 360, 240);
-    qvtest::expectPixels(gl(),
-                         {{20, 36, qvtest::kGreen},
-                          {76, 76, qvtest::kGreen},
-                          {12, 40, qvtest::kBlack},
-                          {48, 84, qvtest::kBlack}},
-                         2);
+    const qvtest::Rgba green = qvtest::kGreen, black = qvtest::kBlack;
+    qvtest::expectPixels(gl(), {{20, 36, green}, {76, 76, green}, {12, 40, black}, {48, 84, black}}, 2);
 
     // 720 x 480 into 1024 x 512; a smaller frame reuses the texture, a larger one
     // recreates it; each drawn upright (top-left and bottom-right quadrants probed).

@@ -33,8 +33,7 @@ F entry(void* module, const char* name)
 
 TEST(VideoLoaderPlugins, CodecCodesMpegDescriptionAndNullArguments)
 {
-    void* seekingModule = plugin("libffmpegloader.so");
-    void* mpegModule = plugin("libMpgLoader.so");
+    void *seekingModule = plugin("libffmpegloader.so"), *mpegModule = plugin("libMpgLoader.so");
     ASSERT_TRUE(seekingModule && mpegModule);
     KVG_VideoLoader seeking{};
     ASSERT_NE(entry<KVG_GetVideoLoaderHandlerInfo>(seekingModule, "GetVideoLoaderHandlerInfo")(&seeking), 0);

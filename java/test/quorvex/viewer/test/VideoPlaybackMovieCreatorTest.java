@@ -37,12 +37,6 @@ public class VideoPlaybackMovieCreatorTest {
         return creator.saveFrame(null, W, H);
     }
 
-    private static long handle(VideoPlaybackMovieCreator creator) throws Exception {
-        Field field = VideoPlaybackMovieCreator.class.getDeclaredField("qxvideosave");
-        field.setAccessible(true);
-        return field.getLong(creator);
-    }
-
     private static byte[] run(String... command) throws Exception {
         Process p = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
         byte[] out = p.getInputStream().readAllBytes();
@@ -99,6 +93,8 @@ public class VideoPlaybackMovieCreatorTest {
     @Test
     public void refusedStartsFailTheirFramesAndIdleCallsDoNothing() throws Exception {
         VideoPlaybackMovieCreator creator = new VideoPlaybackMovieCreator();
+        Field handle = VideoPlaybackMovieCreator.class.getDeclaredField("qxvideosave");
+        handle.setAccessible(true);
         assertEquals(0, creator.saveFrame(null, W, H));
         assertTrue(creator.closeAVI());
         String movie = new File(folder.getRoot(), "refused.mp4").getPath();
@@ -111,7 +107,7 @@ public class VideoPlaybackMovieCreatorTest {
         for (Object[] c : cases) {
             String what = Arrays.deepToString(c);
             assertTrue(what, creator.initSaveVideo(null, (String) c[0], W, H, (Integer) c[1], "h264", (String[]) c[2]));
-            assertEquals(what, 0L, handle(creator));
+            assertEquals(what, 0L, handle.getLong(creator));
             assertNotEquals(what, 0, frame(creator, COLOURS[0]));
             assertNotEquals(what, 0, frame(creator, COLOURS[1]));
             assertTrue(what, creator.closeAVI());
