@@ -17,10 +17,7 @@ namespace {
 // Bump when the recipe changes, so old clips in the shared folder are not reused.
 constexpr const char* kRecipe = "v1";
 
-constexpr int kGridColumns = 4;
-constexpr int kGridRows = 3;
-constexpr int kWhiteMarkerCell = 0;
-constexpr int kBlackMarkerCell = 8;
+constexpr int kGridColumns = 4, kGridRows = 3, kWhiteMarkerCell = 0, kBlackMarkerCell = 8;
 
 // The number pattern is drawn on an 8 x 6 picture (2 x 2 pixels per cell, so
 // 4:2:0 chroma never straddles cells) and scaled up without filtering.
@@ -41,21 +38,18 @@ std::string patternFilter(const ClipSpec& spec)
 struct FormatRecipe {
     const char* name;
     const char* extension;
-    std::vector<std::string> codec;
+    std::string codec;
 };
 const FormatRecipe& recipe(ClipFormat format)
 {
     const std::string key = std::to_string(kClipKeyInterval);
     static const FormatRecipe recipes[] = {
         // Fixed B-frame placement: x264 would otherwise drop B-frames on this simple picture.
-        {"h264-mp4",
-         ".mp4",
-         {"-c:v", "libx264", "-preset", "veryfast", "-x264-params",
-          "b-adapt=0:bframes=2:scenecut=0:keyint=" + key + ":min-keyint=" + key, "-f", "mp4"}},
-        {"xvid-avi",
-         ".avi",
-         {"-c:v", "mpeg4", "-vtag", "XVID", "-bf", "2", "-g", key, "-q:v", "4", "-f", "avi"}},
-        {"mpeg2-mpg", ".mpg", {"-c:v", "mpeg2video", "-bf", "2", "-g", key, "-q:v", "4", "-f", "mpeg"}},
+        {"h264-mp4", ".mp4",
+         "-c:v libx264 -preset veryfast -x264-params b-adapt=0:bframes=2:scenecut=0:keyint=" + key +
+             ":min-keyint=" + key + " -f mp4"},
+        {"xvid-avi", ".avi", "-c:v mpeg4 -vtag XVID -bf 2 -g " + key + " -q:v 4 -f avi"},
+        {"mpeg2-mpg", ".mpg", "-c:v mpeg2video -bf 2 -g " + key + " -q:v 4 -f mpeg"},
     };
     return recipes[static_cast<int>(format)];
 }
@@ -66,41 +60,15 @@ bool isNonEmptyFile(const std::string& path)
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
-// Runs a program with its output thrown away; true when it exits with 0.
-bool runQuietly(const std::vector<std::string>& args)
-{
-    std::string command;
-    for (const std::string& a : args) { // each argument single-quoted for the shell
-        command += " '";
-        for (char c : a)
-            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += "'";
-    }
-    return std::system((command + " </dev/null >/dev/null 2>&1").c_str()) == 0;
-}
-
 bool makeClip(const ClipSpec& spec, const std::string& path)
 {
     const std::string temporary = path + ".part" + std::to_string(getpid());
-    std::vector<std::string> args = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     "lavfi",
-                                     "-i",
-                                     "nullsrc=s=8x6:r=" + std::to_string(kClipFramesPerSecond),
-                                     "-vf",
-                                     patternFilter(spec),
-                                     "-frames:v",
-                                     std::to_string(spec.frames),
-                                     "-threads",
-                                     "2"};
-    args.insert(args.end(), recipe(spec.format).codec.begin(), recipe(spec.format).codec.end());
-    args.push_back(temporary);
-    const bool made =
-        runQuietly(args) && isNonEmptyFile(temporary) && rename(temporary.c_str(), path.c_str()) == 0;
+    const std::string command =
+        "ffmpeg -nostdin -v error -y -f lavfi -i nullsrc=s=8x6:r=" + std::to_string(kClipFramesPerSecond) +
+        " -vf \"" + patternFilter(spec) + "\" -frames:v " + std::to_string(spec.frames) + " -threads 2 " +
+        recipe(spec.format).codec + " '" + temporary + "' </dev/null >/dev/null 2>&1";
+    const bool made = std::system(command.c_str()) == 0 && isNonEmptyFile(temporary) &&
+                      rename(temporary.c_str(), path.c_str()) == 0;
     if (!made) {
         unlink(temporary.c_str());
         std::fprintf(stderr, "could not make test clip %s\n", path.c_str());
@@ -115,26 +83,30 @@ std::string clipPath(const ClipSpec& spec)
            recipe(spec.format).extension;
 }
 
-// Faulty files are per process and removed when it ends.
-struct ScratchFiles {
-    std::vector<std::string> paths;
-    ~ScratchFiles()
-    {
-        for (const auto& p : paths)
-            unlink(p.c_str());
-    }
-};
-
-std::string scratchFile(const std::string& name)
+std::string readBytes(const std::string& path)
 {
-    static ScratchFiles files;
-    files.paths.push_back(clipFolder() + "/" + std::to_string(getpid()) + "-" +
-                          std::to_string(files.paths.size()) + "-" + name);
-    return files.paths.back();
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Mean of B, G and R over the middle half of a cell.
-int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool bottomUp, int cell)
+// A file of these bytes for this process alone, removed when it ends; empty when not written.
+std::string scratchFile(const std::string& name, const std::string& bytes)
+{
+    static std::vector<std::string> paths;
+    [[maybe_unused]] static const int removal = atexit([] {
+        for (const std::string& p : paths)
+            unlink(p.c_str());
+    });
+    paths.push_back(clipFolder() + "/" + std::to_string(getpid()) + "-" + std::to_string(paths.size()) + "-" +
+                    name);
+    std::ofstream out(paths.back(), std::ios::binary | std::ios::trunc);
+    return (out << bytes).good() ? paths.back() : std::string();
+}
+
+enum class Level { Dark, Light, Unclear };
+
+// The mean of B, G and R over the middle half of a cell, classified.
+Level cellLevel(const uint8_t* bgra, int width, int height, int stride, bool bottomUp, int cell)
 {
     const int column = cell % kGridColumns, row = cell / kGridColumns;
     const int x0 = column * width / kGridColumns, x1 = (column + 1) * width / kGridColumns;
@@ -151,14 +123,8 @@ int cellLevel(const uint8_t* bgra, int width, int height, int stride, bool botto
             count += 3;
         }
     }
-    return count ? static_cast<int>(sum / count) : -1;
-}
-
-enum class Level { Dark, Light, Unclear };
-
-Level classify(int level)
-{
-    return level >= 0 && level < 80 ? Level::Dark : level > 175 ? Level::Light : Level::Unclear;
+    const long mean = count ? sum / count : -1;
+    return mean >= 0 && mean < 80 ? Level::Dark : mean > 175 ? Level::Light : Level::Unclear;
 }
 
 } // namespace
@@ -196,39 +162,28 @@ std::string videoClip(const ClipSpec& spec)
     if (spec.width <= 0 || spec.height <= 0 || spec.width % 2 || spec.height % 2 || spec.frames <= 0 ||
         spec.frames > 1024)
         return {};
-    static std::map<std::string, bool> madeHere;
+    static std::map<std::string, bool> made; // a clip that failed is not tried again
     const std::string path = clipPath(spec);
-    auto known = madeHere.find(path);
-    if (known != madeHere.end())
-        return known->second ? path : std::string();
-    const bool ok = isNonEmptyFile(path) || makeClip(spec, path);
-    madeHere[path] = ok;
-    return ok ? path : std::string();
+    if (made.count(path) == 0)
+        made[path] = isNonEmptyFile(path) || makeClip(spec, path);
+    return made[path] ? path : std::string();
 }
 
 std::string truncatedClip(const ClipSpec& spec, double fraction)
 {
-    const std::string source = videoClip(spec);
-    if (source.empty())
-        return {};
-    std::ifstream in(source, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string path = scratchFile("truncated-" + clipPath(spec).substr(clipFolder().size() + 1));
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() * fraction));
-    return out.good() ? path : std::string();
+    const std::string bytes = videoClip(spec).empty() ? "" : readBytes(videoClip(spec));
+    return bytes.empty() ? std::string()
+                         : scratchFile("truncated-" + clipPath(spec).substr(clipFolder().size() + 1),
+                                       bytes.substr(0, size_t(double(bytes.size()) * fraction)));
 }
 
 std::string garbageClip(const char* extension)
 {
-    const std::string path = scratchFile(std::string("garbage") + extension);
     std::mt19937 random(12345);
     std::string bytes(64 * 1024, '\0');
     for (auto& b : bytes)
         b = static_cast<char>(random());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return out.good() ? path : std::string();
+    return scratchFile(std::string("garbage") + extension, bytes);
 }
 
 int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp)
@@ -237,20 +192,12 @@ int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int stride
         return -1;
     int number = 0, bit = 0;
     for (int cell = 0; cell < kGridColumns * kGridRows; ++cell) {
-        const Level level = classify(cellLevel(bgra, width, height, strideBytes, bottomUp, cell));
-        if (level == Level::Unclear)
+        const Level level = cellLevel(bgra, width, height, strideBytes, bottomUp, cell);
+        if (level == Level::Unclear || (cell == kWhiteMarkerCell && level != Level::Light) ||
+            (cell == kBlackMarkerCell && level != Level::Dark))
             return -1;
-        if (cell == kWhiteMarkerCell) {
-            if (level != Level::Light)
-                return -1;
-        } else if (cell == kBlackMarkerCell) {
-            if (level != Level::Dark)
-                return -1;
-        } else {
-            if (level == Level::Light)
-                number |= 1 << bit;
-            ++bit;
-        }
+        if (cell != kWhiteMarkerCell && cell != kBlackMarkerCell)
+            number |= int(level == Level::Light) << bit++;
     }
     return number;
 }

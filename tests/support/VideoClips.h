@@ -1,11 +1,7 @@
-// Video clips made at test time with the ffmpeg program, each frame carrying
-// its own number as large blocks that survive lossy compression.
-//
-// The frame is a grid of 4 x 3 cells (row-major index 0..11). Cell 0 (top
-// left) is always white and cell 8 (bottom left) always black, so a picture
-// upside down reads as "no number". The ten other cells hold the bits of the
-// frame number, bit 0 in cell 1, white = 1: numbers 0..1023. Light temporal
-// noise over the whole frame keeps the encoders busy like camera footage.
+// Video clips made at test time with ffmpeg; each frame carries its number in a 4 x 3 grid of
+// cells (row-major 0..11): cell 0 always white, cell 8 always black (so a picture upside down
+// reads as no number), the ten others bit 0 (cell 1) upwards, white = 1. Light temporal noise
+// keeps the encoders busy like camera footage.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +18,8 @@ enum class ClipFormat {
 
 struct ClipSpec {
     ClipFormat format;
-    int width;  // even
-    int height; // even
-    int frames; // at most 1024
+    int width, height; // even
+    int frames;        // at most 1024
 };
 
 constexpr int kClipFramesPerSecond = 25;
@@ -36,8 +31,8 @@ std::string clipLabel(const ClipSpec& spec);
 // Every format at 720 x 480 (0..2) and smaller (3..5), frame counts not ending on a key frame.
 const std::vector<ClipSpec>& standardClips();
 
-// Path of the clip, made on first use in a folder under TMPDIR shared by the
-// test processes (written under a temporary name, then renamed). Empty when ffmpeg failed.
+// The clip's path, made on first use in a folder under TMPDIR shared by the test processes
+// (written under a temporary name, then renamed); empty when ffmpeg failed.
 std::string videoClip(const ClipSpec& spec);
 
 // Faulty inputs: the clip cut after `fraction` of its bytes; pseudo-random bytes named "*<extension>".
@@ -47,8 +42,7 @@ std::string garbageClip(const char* extension);
 // The folder the clips live in (created on first use).
 const std::string& clipFolder();
 
-// The frame number in BGRA pixels; bottomUp = bottom row first (as glReadPixels gives it).
-// -1 when the picture carries none (markers missing or flipped, a cell neither light nor dark).
+// The frame number in BGRA pixels (bottomUp: as glReadPixels gives them); -1 when there is none.
 int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp);
 
 } // namespace qvtest

@@ -1,13 +1,7 @@
-// A loader plug-in for the video tests whose table is chosen by the
-// environment variable QV_FAULT_TABLE when GetVideoLoaderHandlerInfo runs:
-//   "nulls"     every entry left null (the handler still reports success)
-//   "refuse"    the handler reports failure
-//   "noframes"  OpenFile and GetFrameInfo, random access without GetFrame
-//   "noseq"     OpenFile and GetFrameInfo, sequential without GetNextFrame
-//   "minimal"   just enough to open and deliver grey frames by random access;
-//               every optional entry (CloseFile, the video tables) is null
-// Built without GetVideoLoaderHandlerInfo it stands for a library that is
-// not a loader at all.
+// A loader plug-in for the video tests; QV_FAULT_TABLE picks its table when the handler runs:
+// "nulls" (every entry null, handler succeeds), "refuse" (handler fails), "noframes" / "noseq"
+// (open and info only, random / sequential access), "minimal" (grey frames by random access, every
+// optional entry null). Built with QV_FAULT_WITHOUT_ENTRY it has no handler: no loader at all.
 #include "video/KVG_VideoLoader.h"
 
 #include <cstdlib>

@@ -1,7 +1,5 @@
-// Our loader plug-ins driven directly, for what the library's video tests
-// cannot show: the codec code each file reports, the MPEG plug-in's clip
-// description and end-of-clip answer, and null arguments. Frame-accurate
-// access on every loader path is tested through the library (tests/video).
+// Our loader plug-ins driven directly: codec codes, the MPEG plug-in's description and end of clip,
+// null arguments. Frame access on every loader path is tested through the library (tests/video).
 #include "support/VideoClips.h"
 #include "video/KVG_VideoLoader.h"
 
@@ -35,8 +33,7 @@ F entry(void* module, const char* name)
 
 TEST(VideoLoaderPlugins, CodecCodesMpegDescriptionAndNullArguments)
 {
-    void* seekingModule = plugin("libffmpegloader.so");
-    void* mpegModule = plugin("libMpgLoader.so");
+    void *seekingModule = plugin("libffmpegloader.so"), *mpegModule = plugin("libMpgLoader.so");
     ASSERT_TRUE(seekingModule && mpegModule);
     KVG_VideoLoader seeking{};
     ASSERT_NE(entry<KVG_GetVideoLoaderHandlerInfo>(seekingModule, "GetVideoLoaderHandlerInfo")(&seeking), 0);

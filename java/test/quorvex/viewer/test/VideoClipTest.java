@@ -12,12 +12,9 @@ import org.junit.rules.TemporaryFolder;
 import quorvex.viewer.AnimationView.VideoClip;
 
 /**
- * VideoClip and VideoPlay from Java: a clip whose path is not ASCII opened on
- * both loader paths from a Java string, one frame drawn into a JOGL canvas and
- * probed. Frame accuracy is tested natively; NativeBindingTest sweeps 0/null.
- * Every frame of the clip (made with the ffmpeg program) has a white top-left
- * and a black bottom-left quarter; its right half is white in odd frames.
- * Tolerance: 48 per channel (lossy codec).
+ * A clip at a non-ASCII path opened from a Java string on both loader paths, one frame drawn and
+ * probed (native tests prove frame accuracy). Its frames are white top-left, black bottom-left,
+ * and white on the right in odd frames. Tolerance 48 per channel (lossy codec).
  */
 public class VideoClipTest {
     private static final int TOLERANCE = 48;
@@ -28,10 +25,8 @@ public class VideoClipTest {
 
     private static Path makeClip(Path dir) throws Exception {
         Path plain = dir.resolve("clip.mp4"); // ffmpeg gets an ASCII name; Java renames it
-        Process p = new ProcessBuilder("ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                "nullsrc=s=64x48:r=25", "-vf",
-                "format=yuv444p,geq=lum='if(lt(X,32),if(lt(Y,24),235,16),if(mod(N,2),235,16))':cb=128:cr=128,"
-                        + "format=yuv420p",
+        Process p = new ProcessBuilder("ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "nullsrc=s=64x48:r=25",
+                "-vf", "format=yuv444p,geq=lum='if(lt(X,32),if(lt(Y,24),235,16),if(mod(N,2),235,16))':cb=128:cr=128,format=yuv420p",
                 "-frames:v", "10", "-c:v", "libx264", "-preset", "veryfast", "-f", "mp4", plain.toString())
                 .redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
         assertEquals("ffmpeg exit status", 0, p.waitFor());
@@ -40,8 +35,7 @@ public class VideoClipTest {
 
     @Test
     public void playsAClipFromANonAsciiPath() throws Exception {
-        Path dir = folder.getRoot().toPath();
-        Path path = makeClip(dir);
+        Path path = makeClip(folder.getRoot().toPath());
         for (String loader : new String[] {"ffmpegloader", null}) { // null: the MPEG loader
             long clip = VideoClip.initcobj(path.toString(), loader);
             assertNotEquals("opened with " + loader, 0L, clip);

@@ -17,9 +17,8 @@ import org.junit.rules.TemporaryFolder;
 import quorvex.viewer.AnimationView.VideoPlaybackMovieCreator;
 
 /**
- * Movies exported from a JOGL canvas through the real encoder beside the
- * library, checked with ffprobe and decoded with ffmpeg. Colour tolerance 40
- * per channel: both codecs store 4:2:0 YUV.
+ * Movies exported from a JOGL canvas through the real encoder, probed and decoded with ffmpeg's
+ * tools. Colour tolerance 40 per channel: both codecs store 4:2:0 YUV.
  */
 public class VideoPlaybackMovieCreatorTest {
     private static final int W = 161, H = 121, RATE = 10; // odd view: a 160 x 120 movie
@@ -36,12 +35,6 @@ public class VideoPlaybackMovieCreatorTest {
         canvas.gl().glColor3f(1f, 1f, 1f);
         canvas.gl().glRectf(0, 0, W, 16);
         return creator.saveFrame(null, W, H);
-    }
-
-    private static long handle(VideoPlaybackMovieCreator creator) throws Exception {
-        Field field = VideoPlaybackMovieCreator.class.getDeclaredField("qxvideosave");
-        field.setAccessible(true);
-        return field.getLong(creator);
     }
 
     private static byte[] run(String... command) throws Exception {
@@ -85,14 +78,12 @@ public class VideoPlaybackMovieCreatorTest {
         VideoPlaybackMovieCreator creator = new VideoPlaybackMovieCreator();
         File mp4 = new File(folder.getRoot(), "movie.mp4"), avi = new File(folder.getRoot(), "movie.avi");
         assertTrue(creator.initSaveVideo(null, mp4.getPath(), W, H, RATE, "h264", ENCODER));
-        assertNotEquals(0L, handle(creator));
         for (int[] colour : COLOURS) assertEquals(0, frame(creator, colour));
 
         String[] twenty = new String[20]; // the most allowed; all but the first unused
         Arrays.fill(twenty, ENCODER[0]);
         int[][] reversed = {COLOURS[4], COLOURS[3], COLOURS[2], COLOURS[1], COLOURS[0]};
         assertTrue(creator.initSaveVideo(null, avi.getPath(), W, H, RATE, "mpeg4", twenty));
-        assertNotEquals(0L, handle(creator));
         for (int[] colour : reversed) assertEquals(0, frame(creator, colour));
         assertTrue(creator.closeAVI());
         assertMovie(mp4, COLOURS);
@@ -102,6 +93,8 @@ public class VideoPlaybackMovieCreatorTest {
     @Test
     public void refusedStartsFailTheirFramesAndIdleCallsDoNothing() throws Exception {
         VideoPlaybackMovieCreator creator = new VideoPlaybackMovieCreator();
+        Field handle = VideoPlaybackMovieCreator.class.getDeclaredField("qxvideosave");
+        handle.setAccessible(true);
         assertEquals(0, creator.saveFrame(null, W, H));
         assertTrue(creator.closeAVI());
         String movie = new File(folder.getRoot(), "refused.mp4").getPath();
@@ -114,7 +107,7 @@ public class VideoPlaybackMovieCreatorTest {
         for (Object[] c : cases) {
             String what = Arrays.deepToString(c);
             assertTrue(what, creator.initSaveVideo(null, (String) c[0], W, H, (Integer) c[1], "h264", (String[]) c[2]));
-            assertEquals(what, 0L, handle(creator));
+            assertEquals(what, 0L, handle.getLong(creator));
             assertNotEquals(what, 0, frame(creator, COLOURS[0]));
             assertNotEquals(what, 0, frame(creator, COLOURS[1]));
             assertTrue(what, creator.closeAVI());
