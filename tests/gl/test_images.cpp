@@ -2,6 +2,7 @@
 // bands of tall images, bad files. Pixel tolerance 1 (probed away from filtered edges).
 #include "gl/ImageFixture.h"
 #include "gl/glTexture.h"
+#include "overlay/QX_FTFont.h"
 
 #include "boundary/Debug_Trace.h"
 
@@ -264,14 +265,18 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
         file("x.xbm", "#define x_width 30000\n#define x_height 30000\nstatic char x_bits[] = {\n0x00,\n};\n"),
         file("x.xpm", "/* XPM */ static char *x[] = { \"2 1 1 2\", \"aa c #ff0000\", \"a\" };"),
         // Declared sizes the file cannot hold.
-        file("huge.bmp", bmpHeaderOnly(16384, 16384, 64)), file("huge.png", pngHeaderOnly(16384, 16384)),
+        file("huge.bmp", bmpHeaderOnly(16384, 16384, 64)),
+        file("huge.png", pngHeaderOnly(16384, 16384)),
         file("8k.bmp", bmpHeaderOnly(8192, 8192, 64)), // within the pixel and texture limits:
         file("8k.png", pngHeaderOnly(8000, 8000)),     // only the file size refuses them
-        file("wide.png", pngHeaderOnly(0x7FFFFFFFu, 1)), file("two-widths.tif", tiffTwoWidths()),
-        file("cut.gif", gifCutInData()), file("dht.jpg", jpegBadHuffman()),
+        file("wide.png", pngHeaderOnly(0x7FFFFFFFu, 1)),
+        file("two-widths.tif", tiffTwoWidths()),
+        file("cut.gif", gifCutInData()),
+        file("dht.jpg", jpegBadHuffman()),
         // Files that are no images or no files.
         file("notes.xyz", "just some text, not an image"),
-        file("fake.png", "\x89PNG garbage that is not a PNG"), file("empty.png", ""),
+        file("fake.png", "\x89PNG garbage that is not a PNG"),
+        file("empty.png", ""),
         imageRow("cut.png",
                  [&] {
                      return writeImage(path("cut.png"), FIF_PNG, 64, 64, 24, quadrants(64, 64)) &&
@@ -281,7 +286,18 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
         imageRow("dir.png", [&] { return mkdir(path("dir.png").c_str(), 0700) == 0; }),
         imageRow("pipe.png", [&] { return mkfifo(path("pipe.png").c_str(), 0600) == 0; }), // must not block
         imageRow(std::string(600, 'n') + ".png", [] { return true; }), // longer than a tiled image keeps
-        // Rows of other kinds go here, e.g. {"font size 20000", [] { /* create, draw, expect the clamp */ }}.
+        // Label fonts of absurd sizes rendered for minutes; they are clamped when made.
+        {"font sizes 20000 and 32767",
+         [] {
+             for (int size : {20000, 32767}) {
+                 QX_FTFont font(const_cast<char*>("NoSuchFont.ttf"), size);
+                 std::snprintf(font.fontfile, sizeof font.fontfile,
+                               "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+                 if (font.init() != 1 || font.fontsize != QX_FTFont::kMaxCreateSize)
+                     return false;
+             }
+             return true;
+         }},
     };
     for (const HostileRow& row : rows) {
         const long before = statusKiB("VmRSS");
