@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <unistd.h>
 #include <functional>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -107,6 +108,20 @@ std::vector<Node> makeNodes(int n)
     for (auto& v : nodes)
         v = Node{pos(rng), pos(rng), size(rng), c(rng), c(rng), c(rng)};
     return nodes;
+}
+
+// A circle set holding the nodes with its buffers made; null (reported) without its programs.
+std::unique_ptr<CircleDataSets> circleSet(const std::vector<Node>& nodes)
+{
+    auto circles = std::make_unique<CircleDataSets>(kCanvas, kCanvas);
+    for (const auto& v : nodes)
+        circles->addCircleNode(v.x, v.y, v.size, v.r, v.g, v.b);
+    circles->createVbo();
+    if (!circles->programsReady) {
+        std::fprintf(stderr, "circle programs not built\n");
+        return nullptr;
+    }
+    return circles;
 }
 
 // The limit: every circle's vertices transformed on the CPU into one buffer and
@@ -229,14 +244,10 @@ int main(int argc, char** argv)
         if (n > maxNodes)
             break;
         const std::vector<Node> nodes = makeNodes(n);
-        CircleDataSets circles(kCanvas, kCanvas);
-        for (const auto& v : nodes)
-            circles.addCircleNode(v.x, v.y, v.size, v.r, v.g, v.b);
-        circles.createVbo();
-        if (!circles.programsReady) {
-            std::fprintf(stderr, "circle programs not built\n");
+        std::unique_ptr<CircleDataSets> set = circleSet(nodes);
+        if (!set)
             return 1;
-        }
+        CircleDataSets& circles = *set;
         std::printf("%d nodes\n", n);
         // The comparison's draws are also the warm-up of both paths.
         if (compareWithStrip(circles, n <= 100000) != 0) {
@@ -260,14 +271,10 @@ int main(int argc, char** argv)
         if (n > maxNodes)
             break;
         const std::vector<Node> nodes = makeNodes(n);
-        CircleDataSets circles(kCanvas, kCanvas);
-        for (const auto& v : nodes)
-            circles.addCircleNode(v.x, v.y, v.size, v.r, v.g, v.b);
-        circles.createVbo();
-        if (!circles.programsReady) {
-            std::fprintf(stderr, "circle programs not built\n");
+        std::unique_ptr<CircleDataSets> set = circleSet(nodes);
+        if (!set)
             return 1;
-        }
+        CircleDataSets& circles = *set;
         for (int mode : {0, 1}) {
             const double inst = timeDraw([&] { circles.renderVbo(mode); }, reps) / n;
 

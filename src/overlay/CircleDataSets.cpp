@@ -133,9 +133,8 @@ void initUniforms(Program& program, int width, int height, float urx, float ury)
 
 void makeColourTarget(GLuint& frameBuffer, GLuint& texture, GLuint& depth, GLint internalFormat, int w, int h)
 {
+    // Callers hold qv::SavedFrameBuffers, which gives back the frame and render buffers.
     const qv::SavedTexture callerTexture(GL_TEXTURE_2D);
-    GLint callerDepth = 0;
-    glGetIntegerv(GL_RENDERBUFFER_BINDING, &callerDepth);
     glGenFramebuffers(1, &frameBuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, frameBuffer);
     glGenTextures(1, &texture);
@@ -153,10 +152,10 @@ void makeColourTarget(GLuint& frameBuffer, GLuint& texture, GLuint& depth, GLint
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
     glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, static_cast<GLuint>(callerDepth));
 }
 
-// The caller's state that a selection changes, put back when it ends.
+// The caller's canvas state that a selection changes, put back when it ends
+// (bindings and the program have guards of their own, qv::Saved*).
 struct SavedCanvasState {
     GLint viewport[4];
     GLfloat projection[16];
@@ -164,8 +163,6 @@ struct SavedCanvasState {
     GLint matrixMode;
     GLfloat clearColour[4];
     GLint readBuffer;
-    GLint activeTexture;
-    GLint program;
     GLboolean vertexArray;
 
     SavedCanvasState()
@@ -176,8 +173,6 @@ struct SavedCanvasState {
         glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
         glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
         glGetIntegerv(GL_READ_BUFFER, &readBuffer);
-        glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
-        glGetIntegerv(GL_CURRENT_PROGRAM, &program);
         vertexArray = glIsEnabled(GL_VERTEX_ARRAY);
     }
     ~SavedCanvasState()
@@ -190,8 +185,6 @@ struct SavedCanvasState {
         glLoadMatrixf(modelview);
         glMatrixMode(static_cast<GLenum>(matrixMode));
         glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
-        glActiveTexture(static_cast<GLenum>(activeTexture));
-        glUseProgram(static_cast<GLuint>(program));
         if (vertexArray)
             glEnableClientState(GL_VERTEX_ARRAY);
         else
@@ -706,7 +699,8 @@ void CircleDataSets::selectNodes(int x, int y, int length, int height)
     }
     const SavedCanvasState saved;
     const qv::SavedFrameBuffers frameBuffers; // restored before the read buffer, which belongs to them
-    const qv::SavedTextures textures({GL_TEXTURE_2D}, 3);
+    const qv::SavedProgram program;
+    const qv::SavedTextures textures({GL_TEXTURE_2D}, 3); // and the active unit
     const qv::SavedBuffers buffers({GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER});
     pick_x = x;
     pick_y = y;
