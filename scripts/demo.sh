@@ -8,7 +8,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$here/build}")
-"$here/scripts/setup.sh" "$build"
+# The demo needs the library, its companions and the jars, not the tests,
+# sanitized copies and benchmarks (scripts/test.sh builds those).
+"$here/scripts/setup.sh" "$build" -DQV_BUILD_TESTS=OFF -DQV_BUILD_SANITIZED=OFF -DQV_BUILD_BENCH=OFF
 mkdir -p "$build/demo"
 "$here/tests/xvfb-run.sh" java -Djogl.disable.openglcore=true -Djava.library.path=/usr/lib/jni \
     -Dquorvex.library="$build/lib/libquorvexviewer.so" \
