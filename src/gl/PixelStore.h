@@ -15,6 +15,7 @@ public:
 
 private:
     GLint alignment_ = 4, rowLength_ = 0, skipRows_ = 0, skipPixels_ = 0, buffer_ = 0;
+    bool rebind_ = false; // buffer objects are available
 };
 
 // Pack (GL -> buffer): given row alignment, no row length or skips, and no
@@ -28,4 +29,5 @@ public:
 
 private:
     GLint alignment_ = 4, rowLength_ = 0, skipRows_ = 0, skipPixels_ = 0, buffer_ = 0;
+    bool rebind_ = false; // buffer objects are available
 };
