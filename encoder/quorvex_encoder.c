@@ -30,14 +30,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "contracts/FifoPath.h"
+#include "contracts/FrameSide.h"
+
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 
-#define PIPE_PATH "/tmp/fifoChannel"
-#define MAX_SIDE 16384
 #define MAX_RATE 1000
 /* Frames are big and the default 64 KiB pipe makes the writer wait on every
  * few rows; a larger pipe lets a whole stripe through per wake-up. */
@@ -184,38 +185,38 @@ static int open_pipe(double deadline)
     for (;;) {
         /* A stale regular file or link is not our pipe: keep waiting for
          * the viewer to replace it. */
-        if (lstat(PIPE_PATH, &st) == 0 && S_ISFIFO(st.st_mode))
+        if (lstat(QV_FIFO_PATH, &st) == 0 && S_ISFIFO(st.st_mode))
             break;
         if (now_seconds() >= deadline) {
-            fail("gave up waiting for %s", PIPE_PATH);
+            fail("gave up waiting for %s", QV_FIFO_PATH);
             return -1;
         }
         if (wait_for(-1, 0.02) == -1) {
-            fail("stopped while waiting for %s", PIPE_PATH);
+            fail("stopped while waiting for %s", QV_FIFO_PATH);
             return -1;
         }
     }
 
     /* Opened without waiting; a FIFO read end then polls ready only once a
      * writer has come (data, or its close), which bounds the wait. */
-    fd = open(PIPE_PATH, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    fd = open(QV_FIFO_PATH, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        fail("cannot open %s: %s", PIPE_PATH, strerror(errno));
+        fail("cannot open %s: %s", QV_FIFO_PATH, strerror(errno));
         return -1;
     }
     if (fstat(fd, &st) < 0 || !S_ISFIFO(st.st_mode)) {
-        fail("%s is not a named pipe", PIPE_PATH);
+        fail("%s is not a named pipe", QV_FIFO_PATH);
         close(fd);
         return -1;
     }
     ready = wait_for(fd, deadline > now_seconds() ? deadline - now_seconds() : 0);
     if (ready < 1) {
         if (ready == -1)
-            fail("stopped while waiting for a writer on %s", PIPE_PATH);
+            fail("stopped while waiting for a writer on %s", QV_FIFO_PATH);
         else if (ready == 0)
-            fail("gave up waiting for a writer on %s", PIPE_PATH);
+            fail("gave up waiting for a writer on %s", QV_FIFO_PATH);
         else
-            fail("cannot wait on %s: %s", PIPE_PATH, strerror(errno));
+            fail("cannot wait on %s: %s", QV_FIFO_PATH, strerror(errno));
         close(fd);
         return -1;
     }
@@ -307,12 +308,12 @@ int main(int argc, char** argv)
         fail("empty output path");
         return 1;
     }
-    if (parse_int(argv[1], 2, MAX_SIDE, &width) < 0 || width % 2) {
-        fail("bad width '%s': an even number from 2 to %d", argv[1], MAX_SIDE);
+    if (parse_int(argv[1], 2, QV_MAX_FRAME_SIDE, &width) < 0 || width % 2) {
+        fail("bad width '%s': an even number from 2 to %d", argv[1], QV_MAX_FRAME_SIDE);
         return 1;
     }
-    if (parse_int(argv[2], 2, MAX_SIDE, &height) < 0 || height % 2) {
-        fail("bad height '%s': an even number from 2 to %d", argv[2], MAX_SIDE);
+    if (parse_int(argv[2], 2, QV_MAX_FRAME_SIDE, &height) < 0 || height % 2) {
+        fail("bad height '%s': an even number from 2 to %d", argv[2], QV_MAX_FRAME_SIDE);
         return 1;
     }
     if (parse_int(argv[3], 1, MAX_RATE, &rate) < 0) {
@@ -467,7 +468,7 @@ int main(int argc, char** argv)
         got = read_frame(fd, raw, frame_bytes);
         if (got < 0) {
             ret = AVERROR(errno);
-            fail("reading %s failed: %s", PIPE_PATH, av_error(ret));
+            fail("reading %s failed: %s", QV_FIFO_PATH, av_error(ret));
             goto end;
         }
         if ((size_t)got < frame_bytes)

@@ -42,7 +42,6 @@ void debug_trace(const char* lpszFormat, ...)
     syslog(LOG_WARNING, "%s", buffer);
 }
 
-namespace {
 const char* glErrorName(GLenum code)
 {
     switch (code) {
@@ -56,7 +55,6 @@ const char* glErrorName(GLenum code)
     default: return "";
     }
 }
-} // namespace
 
 GLenum glCheckError_(const char* file, int line)
 {

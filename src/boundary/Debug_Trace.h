@@ -14,6 +14,10 @@ extern bool initSysLog;
 // Messages are cut at 511 characters.
 void debug_trace(const char* lpszFormat, ...) __attribute__((format(printf, 1, 2)));
 
+// The library's name of a GL error code ("INVALID_ENUM" ...; "" for a code it
+// does not know). Log lines that quote GLU's or GLEW's error text keep theirs.
+const char* glErrorName(GLenum code);
+
 // Drains every pending GL error, printing one line per error; always returns GL_NO_ERROR.
 GLenum glCheckError_(const char* file, int line);
 #define glCheckError() glCheckError_(__FILE__, __LINE__)

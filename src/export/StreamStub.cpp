@@ -3,10 +3,8 @@
 #include "boundary/CloseFd.h"
 #include "boundary/Debug_Trace.h"
 #include "boundary/Utils.h"
-#include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
 
-#include <GL/glu.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -51,7 +49,7 @@ void logGlError(const char* format)
 {
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR)
-        debug_trace(format, reinterpret_cast<const char*>(gluErrorString(error)));
+        debug_trace(format, glErrorName(error));
 }
 
 // Where the encoder program is: beside the library when it is named without a
@@ -175,9 +173,10 @@ void StreamStub::initStream(std::string saveFileName, int w, int h, int fr)
     m_w = w;
     m_h = h;
     m_fr = fr;
-    const GLenum result = qv::loadGlEntryPoints();
-    if (result != GLEW_OK && (glBindBuffer == nullptr || glMapBuffer == nullptr))
-        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(result)));
+    // GLCache's constructor loaded the entry points; an error pending now is reported as the load's.
+    const GLenum error = glGetError();
+    if (error != GL_NO_ERROR)
+        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(error)));
     else
         debug_trace(" successfully init glew");
 }

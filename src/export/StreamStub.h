@@ -3,6 +3,7 @@
 // as a child process from the first real frame to the end of the export.
 #pragma once
 
+#include "contracts/FifoPath.h"
 #include "export/IPCContext.h"
 #include "gl/GLCache.h"
 
@@ -12,8 +13,7 @@
 #include <string>
 #include <vector>
 
-// The pipe the encoder reads; one fixed path, so one export at a time.
-constexpr const char* kFifoPath = "/tmp/fifoChannel";
+constexpr const char* kFifoPath = QV_FIFO_PATH;
 
 class StreamStub : public GLCache {
 public:

@@ -6,12 +6,7 @@
 #include "gl/SavedBindings.h"
 #include "gl/TextureManager.h"
 
-GLCache::GLCache() : m_frameBuffer(0), vw(0), vh(0)
-{
-    const GLenum result = qv::loadGlEntryPoints();
-    if (result != GLEW_OK)
-        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(result)));
-}
+GLCache::GLCache() : m_frameBuffer(0), vw(0), vh(0) { qv::loadGlEntryPointsOrLog(); }
 
 GLCache::~GLCache()
 {

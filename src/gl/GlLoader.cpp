@@ -1,5 +1,7 @@
 #include "gl/GlLoader.h"
 
+#include "boundary/Debug_Trace.h"
+
 #include <GL/glx.h>
 
 #include <algorithm>
@@ -42,6 +44,14 @@ GLenum loadGlEntryPoints()
     if (result == GLEW_OK)
         contexts.push_back(current);
     return result;
+}
+
+bool loadGlEntryPointsOrLog()
+{
+    const GLenum result = loadGlEntryPoints();
+    if (result != GLEW_OK)
+        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(result)));
+    return result == GLEW_OK;
 }
 
 } // namespace qv

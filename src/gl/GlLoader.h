@@ -15,4 +15,9 @@ bool hasCurrentGlContext();
 // context is current; nothing is remembered then).
 GLenum loadGlEntryPoints();
 
+// loadGlEntryPoints for an object that needs the entry points: a failure is
+// logged as " failed init glew %s " with GLEW's text, and the object goes on.
+// True when they are loaded.
+bool loadGlEntryPointsOrLog();
+
 } // namespace qv

@@ -1,6 +1,6 @@
-// The caller's bindings that a drawing object rebinds for its own work, saved
-// at the start of a scope and put back at its end: the canvas keeps what it
-// had bound, whether that was 0 or one of its own objects.
+// The caller's bindings and settings that a drawing object changes for its own
+// work, saved at the start of a scope and put back at its end: the canvas keeps
+// what it had, whether that was 0 (nothing bound) or one of its own objects.
 #pragma once
 
 #include <GL/glew.h>
@@ -137,6 +137,58 @@ public:
 
 private:
     GLint program_ = 0;
+};
+
+// Capabilities switched by glEnable / glDisable.
+class SavedCapabilities {
+public:
+    SavedCapabilities(std::initializer_list<GLenum> caps)
+    {
+        for (GLenum c : caps)
+            if (count_ < kCaps) {
+                cap_[count_] = c;
+                on_[count_++] = glIsEnabled(c);
+            }
+    }
+    ~SavedCapabilities()
+    {
+        for (int i = 0; i < count_; ++i)
+            on_[i] ? glEnable(cap_[i]) : glDisable(cap_[i]);
+    }
+    SavedCapabilities(const SavedCapabilities&) = delete;
+    SavedCapabilities& operator=(const SavedCapabilities&) = delete;
+
+private:
+    static constexpr int kCaps = 6;
+    int count_ = 0;
+    GLenum cap_[kCaps] = {};
+    GLboolean on_[kCaps] = {};
+};
+
+// The viewport and scissor box, the clear colour and the matrix mode: the
+// settings a pass into a frame buffer of its own size replaces.
+class SavedPassSettings {
+public:
+    SavedPassSettings()
+    {
+        glGetIntegerv(GL_VIEWPORT, viewport_);
+        glGetIntegerv(GL_SCISSOR_BOX, scissor_);
+        glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_);
+        glGetIntegerv(GL_MATRIX_MODE, &matrixMode_);
+    }
+    ~SavedPassSettings()
+    {
+        glViewport(viewport_[0], viewport_[1], viewport_[2], viewport_[3]);
+        glScissor(scissor_[0], scissor_[1], scissor_[2], scissor_[3]);
+        glClearColor(clear_[0], clear_[1], clear_[2], clear_[3]);
+        glMatrixMode(static_cast<GLenum>(matrixMode_));
+    }
+    SavedPassSettings(const SavedPassSettings&) = delete;
+    SavedPassSettings& operator=(const SavedPassSettings&) = delete;
+
+private:
+    GLint viewport_[4] = {}, scissor_[4] = {}, matrixMode_ = GL_MODELVIEW;
+    GLfloat clear_[4] = {};
 };
 
 } // namespace qv

@@ -151,60 +151,12 @@ void progress(const char* line)
     fflush(NULL);
 }
 
-// The state the two passes depend on or change, saved before and put back
-// after them, so the caller's settings neither leak in nor get lost.
-struct PassState {
-    GLint viewport[4];
-    GLint matrixMode;
-    GLint drawFramebuffer;
-    GLint readFramebuffer;
-    GLint activeTexture;
-    GLint program;
-    GLfloat clearColor[4];
-    GLint scissorBox[4];
-    GLboolean blend, depthTest, scissorTest, cullFace;
-
-    static PassState save()
-    {
-        PassState s;
-        glGetIntegerv(GL_VIEWPORT, s.viewport);
-        glGetIntegerv(GL_MATRIX_MODE, &s.matrixMode);
-        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &s.drawFramebuffer);
-        glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &s.readFramebuffer);
-        glGetIntegerv(GL_ACTIVE_TEXTURE, &s.activeTexture);
-        glGetIntegerv(GL_CURRENT_PROGRAM, &s.program);
-        glGetFloatv(GL_COLOR_CLEAR_VALUE, s.clearColor);
-        glGetIntegerv(GL_SCISSOR_BOX, s.scissorBox);
-        s.blend = glIsEnabled(GL_BLEND);
-        s.depthTest = glIsEnabled(GL_DEPTH_TEST);
-        s.scissorTest = glIsEnabled(GL_SCISSOR_TEST);
-        s.cullFace = glIsEnabled(GL_CULL_FACE);
-        return s;
-    }
-
-    static void enable(GLenum cap, GLboolean on)
-    {
-        if (on)
-            glEnable(cap);
-        else
-            glDisable(cap);
-    }
-
-    // Everything but the active texture unit and the program: the final
-    // quad is drawn without a program, with the texture on unit 0.
-    void restore() const
-    {
-        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, static_cast<GLuint>(drawFramebuffer));
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(readFramebuffer));
-        glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
-        glMatrixMode(static_cast<GLenum>(matrixMode));
-        glClearColor(clearColor[0], clearColor[1], clearColor[2], clearColor[3]);
-        glScissor(scissorBox[0], scissorBox[1], scissorBox[2], scissorBox[3]);
-        enable(GL_BLEND, blend);
-        enable(GL_DEPTH_TEST, depthTest);
-        enable(GL_SCISSOR_TEST, scissorTest);
-        enable(GL_CULL_FACE, cullFace);
-    }
+// What the two passes change beside textures and the program, put back after
+// them, so the caller's settings neither leak in nor get lost.
+struct PassGuards {
+    qv::SavedFrameBuffers frameBuffers;
+    qv::SavedPassSettings settings;
+    qv::SavedCapabilities capabilities{GL_BLEND, GL_DEPTH_TEST, GL_SCISSOR_TEST, GL_CULL_FACE};
 };
 
 // Rows and columns holding non-zero cells, grown by the kernel radius along
@@ -267,9 +219,7 @@ void setSampler(const Program& program, const char* name, int unit)
 
 HeatmapScene::HeatmapScene()
 {
-    const GLenum glew = qv::loadGlEntryPoints();
-    if (glew != GLEW_OK)
-        debug_trace("HeatmapScene: glewInit: %s \n", reinterpret_cast<const char*>(glewGetErrorString(glew)));
+    qv::loadGlEntryPointsOrLog();
     progress(" start glew ");
     progress(" load shader ");
     try {
@@ -577,7 +527,8 @@ void HeatmapScene::initResult()
     // The colouring pass's output for zero input depends on the colour table's
     // filtering at 0, so it is measured: one pixel of the pass over a cleared
     // renderTex, read back once.
-    const PassState caller = PassState::save();
+    const qv::SavedProgram callerProgram;
+    const PassGuards caller;
     beginPasses();
     glBindFramebuffer(GL_FRAMEBUFFER, renderFBO);
     glClearColor(0, 0, 0, 1);
@@ -587,20 +538,13 @@ void HeatmapScene::initResult()
     one.rowFirst[0] = one.rowLast[0] = 0;
     one.colFirst = one.colLast = kRadius; // grown by the radius: column 0 .. 126, row 0
     horizontalPass(one);
-    GLint packBuffer = 0;
-    glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &packBuffer);
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     {
         ScopedPackState pack;
         glReadPixels(0, 0, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, zeroColour);
     }
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(packBuffer));
     // The kept result now stands for an all-zero heat image.
     clearResult();
     endPasses();
-    caller.restore();
-    glActiveTexture(static_cast<GLenum>(caller.activeTexture));
-    glUseProgram(static_cast<GLuint>(caller.program));
 }
 
 void HeatmapScene::drawResultQuad() const
@@ -637,6 +581,7 @@ void HeatmapScene::drawHeatMap()
 {
     if (m_heatmapW < 1 || m_heatmapH < 1 || !m_init_successful || !heatMapImage || heatmapTextureId == 0)
         return;
+    const qv::SavedProgram callerProgram;
     const qv::SavedTextures callerTextures({GL_TEXTURE_1D, GL_TEXTURE_2D}, 2);
     const size_t cells = static_cast<size_t>(defaultFboSize) * static_cast<size_t>(defaultFboSize);
     // The result depends on the heat image alone: the image the kept result was
@@ -650,14 +595,13 @@ void HeatmapScene::drawHeatMap()
     }
     std::memset(heatMapImage.get(), 0, cells);
 
-    const PassState caller = PassState::save();
-    if (changed)
+    if (changed) {
+        const PassGuards caller;
         runBlurPasses();
-    caller.restore();
-    // The result is a fixed-function quad with texture coordinates of unit 0.
+    }
+    // The result is a fixed-function quad with texture coordinates of unit 0;
+    // the guards above give back the caller's program, unit and textures.
     glUseProgram(0);
     glActiveTexture(GL_TEXTURE0);
     drawResultQuad();
-    glActiveTexture(static_cast<GLenum>(caller.activeTexture));
-    glUseProgram(static_cast<GLuint>(caller.program));
 }

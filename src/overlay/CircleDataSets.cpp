@@ -230,9 +230,7 @@ CircleDataSets::CircleDataSets() = default;
 CircleDataSets::CircleDataSets(int w, int h) : rx(w), ry(h)
 {
     version = 0;
-    const GLenum glewResult = qv::loadGlEntryPoints();
-    if (glewResult != GLEW_OK)
-        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(glewResult)));
+    qv::loadGlEntryPointsOrLog();
 
     printf("test circle %d %d \n", w, h);
     fflush(stdout);

@@ -167,9 +167,7 @@ QX_FTFont::QX_FTFont(char* name, int size) : fontsize(size > kMaxCreateSize ? kM
     if (homedir == nullptr)
         backup_fontfile[0] = '\0';
 
-    const GLenum glew = qv::loadGlEntryPoints();
-    if (glew != GLEW_OK)
-        debug_trace(" failed init glew %s ", reinterpret_cast<const char*>(glewGetErrorString(glew)));
+    qv::loadGlEntryPointsOrLog();
     std::printf(" backup font file is %s %s ", backup_fontfile, backup_fontfile);
     std::fflush(NULL);
 }
@@ -309,33 +307,18 @@ void QX_FTFont::uploadNewGlyphs()
 
 namespace {
 
-// Keeps a caller's bound vertex/index buffers from turning the client-array
-// pointers into buffer offsets, and puts them back afterwards.
+// Client-array pointers would be offsets into a bound vertex or index
+// buffer: none is bound for the draw, and the caller's come back after.
 class ScopedClientArrays {
 public:
     ScopedClientArrays()
     {
-        if (glBindBuffer == nullptr)
-            return;
-        glGetIntegerv(GL_ARRAY_BUFFER_BINDING, &array_);
-        glGetIntegerv(GL_ELEMENT_ARRAY_BUFFER_BINDING, &element_);
-        if (array_ != 0)
-            glBindBuffer(GL_ARRAY_BUFFER, 0);
-        if (element_ != 0)
-            glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+        glBindBuffer(GL_ARRAY_BUFFER, 0);
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
     }
-    ~ScopedClientArrays()
-    {
-        if (array_ != 0)
-            glBindBuffer(GL_ARRAY_BUFFER, static_cast<GLuint>(array_));
-        if (element_ != 0)
-            glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLuint>(element_));
-    }
-    ScopedClientArrays(const ScopedClientArrays&) = delete;
-    ScopedClientArrays& operator=(const ScopedClientArrays&) = delete;
 
 private:
-    GLint array_ = 0, element_ = 0;
+    qv::SavedBuffers saved_{GL_ARRAY_BUFFER, GL_ELEMENT_ARRAY_BUFFER};
 };
 
 } // namespace

@@ -57,6 +57,10 @@ typedef void (*MPG_deleteMpgLoader)(void* loader);
 
 } // extern "C"
 
+// Bytes of the buffer the library passes to GetVideoFileInfo for the codec
+// name (a four-character code); a plug-in writes at most this many, NUL included.
+constexpr int kCodecNameSize = 256;
+
 // Plug-ins built by others depend on these offsets; never move a field.
 static_assert(sizeof(void*) == 8, "the plug-in table is defined for 64-bit pointers");
 static_assert(offsetof(KVG_VideoLoader, majorVersion) == 0);

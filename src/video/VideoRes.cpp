@@ -188,7 +188,7 @@ int VideoRes::loadOnce(bool switchLoad)
     // The XVID rule; a clip already on the xvid plug-in (a reopen) stays there.
     if (dt != nullptr && strstr(fname, "avi") != nullptr && !switchLoad && !force_loading &&
         loader.GetVideoFileInfo != nullptr && strcmp(loaderdllname, kXvidLoaderFile) != 0) {
-        char codec[256] = {};
+        char codec[kCodecNameSize] = {};
         int codecIds[10] = {};
         loader.GetVideoFileInfo(dt, codec, codecIds);
         codec[sizeof codec - 1] = '\0';

@@ -2,6 +2,7 @@
 // frame last delivered, and the GL texture that shows it.
 #pragma once
 
+#include "contracts/FrameSide.h"
 #include "video/KVG_VideoLoader.h"
 
 #include <GL/glew.h>
@@ -14,8 +15,7 @@ constexpr int kMaxVideoPath = 1023;
 // Longest accepted loader name (bytes); "lib%s.so" of it must fit loaderdllname.
 constexpr int kMaxLoaderName = 250;
 
-// Frames larger than this on a side are refused before their buffers are allocated.
-constexpr int kMaxFrameSide = 16384;
+constexpr int kMaxFrameSide = QV_MAX_FRAME_SIDE;
 // True when a w x h frame may be allocated (both sides 1 .. kMaxFrameSide).
 bool plausibleFrameSize(int w, int h);
 
@@ -89,13 +89,9 @@ public:
     float m_rh = 0.f;
     // Bytes per pixel the staging image was allocated for.
     int m_bpp = 0;
-    // Whether the staging image holds every frame uploaded since the store was
-    // made; re-uploads sent straight from the frame leave it behind.
-    bool m_stagingCurrent = true;
-    // Whether re-uploads may go straight from the frame. Cleared for the rest
-    // of the store's life once a frame of other bytes per pixel went through
-    // the staging image: its bytes then no longer read back from the texture.
-    bool m_directUploads = true;
+    // Whether a frame of other bytes per pixel than the store's was sent since
+    // the store was made: its rows then no longer read as the store's layout.
+    bool m_mixedLayouts = false;
 
 private:
     // One load attempt of reopen: 1 open, 0 failed, -1 the XVID rule asks for the switch.

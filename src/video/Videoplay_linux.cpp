@@ -6,6 +6,7 @@
 #include "boundary/JniSupport.h"
 #include "gl/GlLoader.h"
 #include "gl/PixelStore.h"
+#include "gl/SavedBindings.h"
 #include "gl/TextureManager.h"
 #include "video/VideoRes.h"
 #include "video/mpgloader.h"
@@ -44,8 +45,7 @@ bool reserveStore(VideoRes& clip, int w, int h, int bpp)
         clip.m_pw = std::max(clip.m_pw, localpw);
         clip.m_ph = std::max(clip.m_ph, localph);
         clip.m_bpp = bpp;
-        clip.m_stagingCurrent = true;
-        clip.m_directUploads = true;
+        clip.m_mixedLayouts = false;
     }
     if (clip.m_mTex == 0) {
         glGenTextures(1, &clip.m_mTex);
@@ -59,19 +59,6 @@ bool reserveStore(VideoRes& clip, int w, int h, int bpp)
     clip.m_rw = static_cast<float>(w) / static_cast<float>(clip.m_pw);
     clip.m_rh = static_cast<float>(h) / static_cast<float>(clip.m_ph);
     return clip.m_mBuff != nullptr;
-}
-
-// Brings the staging image back to the texture's texels, which after direct
-// re-uploads hold frames the staging image never saw. Only then are the
-// staging bytes what copying every frame into them would have left: until a
-// frame of other bytes per pixel arrives, every byte went in as a texel.
-void catchUpStaging(VideoRes& clip)
-{
-    if (clip.m_stagingCurrent || clip.m_mTex == 0)
-        return;
-    ScopedPackState pack(1); // 3-byte rows are tightly packed too
-    glGetTexImage(GL_TEXTURE_2D, 0, clip.m_bpp == 3 ? GL_BGR : GL_BGRA, GL_UNSIGNED_BYTE, clip.m_mBuff);
-    clip.m_stagingCurrent = true;
 }
 
 // One level, repeating; the filters stay GL's defaults. Texture parameters
@@ -108,42 +95,31 @@ void updates(int w, int h, unsigned char* buffer, int bpp, void* res)
         videoSay(" no memory for a %d x %d movie texture \n", clip.m_pw, clip.m_ph);
         return;
     }
+    // The staging image always holds what the texture's rows read: every frame
+    // goes into its top left, rows m_pw pixels apart in the frame's layout.
+    const size_t row = static_cast<size_t>(w) * bpp;
+    const size_t stride = static_cast<size_t>(clip.m_pw) * bpp;
+    for (int y = 0; y < h; ++y)
+        memcpy(clip.m_mBuff + y * stride, buffer + y * row, row);
+    if (bpp != clip.m_bpp)
+        clip.m_mixedLayouts = true;
+
     const GLenum format = bpp == 3 ? GL_BGR : GL_BGRA;
-    GLint previous = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    const qv::SavedTexture callerTexture(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, clip.m_mTex);
-    // Once the storage exists only the frame's region changes: the staging
-    // image beyond it is never rewritten and was sent already. So a re-upload
-    // sends the w x h region straight from the frame and skips the staging copy.
-    const bool direct = clip.initTexture == 0 && bpp == clip.m_bpp && clip.m_directUploads;
-    if (direct) {
-        ScopedUnpackState unpack(bpp == 4 ? 4 : 1); // frame rows are w * bpp bytes, tightly packed
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, format, GL_UNSIGNED_BYTE, buffer);
-        clip.m_stagingCurrent = false;
+    ScopedUnpackState unpack(1); // staging rows are tightly packed, 3 bytes per pixel included
+    if (clip.initTexture != 0) {
+        setTextureParameters();
+        glTexImage2D(GL_TEXTURE_2D, 0, bpp, clip.m_pw, clip.m_ph, 0, format, GL_UNSIGNED_BYTE, clip.m_mBuff);
+        clip.initTexture = 0;
     } else {
-        if (clip.initTexture == 0)
-            catchUpStaging(clip);
-        if (bpp != clip.m_bpp)
-            clip.m_directUploads = false;
-        const size_t row = static_cast<size_t>(w) * bpp;
-        const size_t stride = static_cast<size_t>(clip.m_pw) * bpp;
-        for (int y = 0; y < h; ++y)
-            memcpy(clip.m_mBuff + y * stride, buffer + y * row, row);
-        // Staging rows are tightly packed, 3 bytes per pixel included.
-        ScopedUnpackState unpack(1);
-        if (clip.initTexture != 0) {
-            setTextureParameters();
-            glTexImage2D(GL_TEXTURE_2D, 0, bpp, clip.m_pw, clip.m_ph, 0, format, GL_UNSIGNED_BYTE,
-                         clip.m_mBuff);
-            clip.initTexture = 0;
-        } else {
-            // Another layout than the store's: the staging rows the frame covers
-            // go whole, as they read in this layout.
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, clip.m_pw, h, format, GL_UNSIGNED_BYTE, clip.m_mBuff);
-        }
-        clip.m_stagingCurrent = true;
+        // Beyond the frame's w columns the staging bytes were sent already and
+        // read the same, unless the store has seen another layout: then the
+        // rows the frame covers go whole, as they read in this one.
+        const int columns = clip.m_mixedLayouts ? clip.m_pw : w;
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, clip.m_pw);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, columns, h, format, GL_UNSIGNED_BYTE, clip.m_mBuff);
     }
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
     reportUploadError();
 }
 

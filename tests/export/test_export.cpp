@@ -125,26 +125,33 @@ TEST_F(ExportStream, FramesAreEvenSizedBottomUpBgraAndFittedToTheFirstSize)
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
-// saveFrame's read-back and closeAVI from a caller state that is nowhere GL's default:
-// nothing changes and no GL object stays (the other exports are in DrawState; this one needs the pipe).
+// saveFrame's read-back and closeAVI from a caller state that is nowhere GL's default, with its
+// own pack buffer bound and with none: nothing changes, "nothing bound" included, and no GL object
+// stays (the other exports are in DrawState; this one needs the pipe).
 TEST_F(ExportStream, ReadBackAndCloseLeaveTheCallersState)
 {
     qvtest::CallerState caller;
     caller.apply(false); // its textures exist once bound
     const int objects = qvtest::liveGlObjects();
-    std::unique_ptr<StreamStub> s = stub();
-    for (int call = 0; call < 4; ++call) { // arm, first frame (starts the encoder), a frame, close
-        SCOPED_TRACE(call);
-        caller.apply(false);
-        glReadBuffer(GL_FRONT_LEFT); // the window's front, but not the GL_FRONT the read-back sets
-        const qvtest::GlState before = qvtest::GlState::capture();
-        EXPECT_EQ(call < 3 ? s->streamBuffer(nullptr, 250, 240, 3) : s->streamBuffer(nullptr, 0, 0, 0), 0);
-        EXPECT_EQ(qvtest::GlState::capture().changedFrom(before), "");
-        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    for (const bool ownPackBuffer : {true, false}) {
+        SCOPED_TRACE(ownPackBuffer ? "caller's pack buffer bound" : "no pack buffer bound");
+        std::unique_ptr<StreamStub> s = stub();
+        for (int call = 0; call < 4; ++call) { // arm, first frame (starts the encoder), a frame, close
+            SCOPED_TRACE(call);
+            caller.apply(false);
+            if (!ownPackBuffer)
+                glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+            glReadBuffer(GL_FRONT_LEFT); // the window's front, but not the GL_FRONT the read-back sets
+            const qvtest::GlState before = qvtest::GlState::capture();
+            EXPECT_EQ(call < 3 ? s->streamBuffer(nullptr, 250, 240, 3) : s->streamBuffer(nullptr, 0, 0, 0),
+                      0);
+            EXPECT_EQ(qvtest::GlState::capture().changedFrom(before), "");
+            EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+        }
+        EXPECT_EQ(readFile(path("movie.raw")).size(), 2u * 250 * 240 * 4);
+        s.reset(); // what closeAVI does after closing: the read-back buffer goes
+        EXPECT_EQ(qvtest::liveGlObjects(), objects);
     }
-    EXPECT_EQ(readFile(path("movie.raw")).size(), 2u * 250 * 240 * 4);
-    s.reset(); // what closeAVI does after closing: the read-back buffer goes
-    EXPECT_EQ(qvtest::liveGlObjects(), objects);
 }
 
 // No request, one request, or a view too small for a movie (a side rounded down to 0).

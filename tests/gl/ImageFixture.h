@@ -67,6 +67,15 @@ inline PixelFn quadrants(int w, int h)
     };
 }
 
+// Resident-size bounds are checked in the plain build only: ASan holds freed
+// blocks in a quarantine of its own size and adds shadow memory and redzones,
+// so a peak measured there is the sanitizer's, not the loader's.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kChecksResidentSize = false;
+#else
+constexpr bool kChecksResidentSize = true;
+#endif
+
 // A field of /proc/self/status in KiB (VmHWM, VmRSS); -1 when missing.
 inline long statusKiB(const char* field)
 {

@@ -158,8 +158,8 @@ struct HostileRow {
 
 namespace {
 
-// Hang and blow-up detectors: the inputs once took seconds to minutes and 0.5 to 3 GB.
-constexpr double kRowSeconds = 5.0;
+// Blow-up detector: the inputs once took 0.5 to 3 GB; a row now loads nothing
+// but the refused file's header. A hang is ctest's timeout; the time is printed.
 constexpr long kRowKiB = 64 * 1024;
 
 uint32_t crc32(const std::string& bytes)
@@ -307,8 +307,9 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const long grown = statusKiB("VmHWM") - before;
-        EXPECT_LT(seconds, kRowSeconds) << row.name;
-        EXPECT_LT(grown, kRowKiB) << row.name;
+        if (kChecksResidentSize) {
+            EXPECT_LT(grown, kRowKiB) << row.name;
+        }
         printf("hostile %-20.20s %8.1f ms %8ld KiB\n", row.name.c_str(), seconds * 1000, grown);
     }
     expectPixels(gl(), {{50, 50, kBlack}}, 0);
@@ -378,7 +379,8 @@ TEST_F(TextureManagerTest, EveryStripeOfATallImageLandsWhereItBelongs)
         glBindTexture(GL_TEXTURE_RECTANGLE_ARB, 0);
         const long bandKiB = static_cast<long>(k.texWidth) * 4096 * 4 / 1024;
         printf("%s: peak grew %ld KiB; %zu band textures of %ld KiB\n", k.name, grown, bands.size(), bandKiB);
-        if (k.streamed) {
+        // Bands plus two bands of staging (a decoded page would add about the bands' size again).
+        if (k.streamed && kChecksResidentSize) {
             EXPECT_LT(grown, static_cast<long>(bands.size() + 2) * bandKiB);
         }
         // Rows at the seams of the bands (first band from the top ends at h % 4096) and across the page.

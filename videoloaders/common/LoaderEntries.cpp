@@ -1,6 +1,7 @@
 #include "LoaderEntries.h"
 
 #include "VideoDecoder.h"
+#include "video/KVG_VideoLoader.h"
 
 #include <cstring>
 
@@ -26,13 +27,13 @@ int getFrameInfo(void* handle, int* width, int* height, int* totalFrames)
 
 void closeFile(void* handle) { delete static_cast<VideoDecoder*>(handle); }
 
-// `codec` is the library's 256-byte buffer; the codec ids are not used.
+// `codec` is the library's buffer of kCodecNameSize bytes; the codec ids are not used.
 int getVideoFileInfo(void* handle, char* codec, int* /*codecIds*/)
 {
     auto* decoder = static_cast<VideoDecoder*>(handle);
     if (!decoder || !codec)
         return 0;
-    decoder->fourcc(codec, 256);
+    decoder->fourcc(codec, kCodecNameSize);
     return 1;
 }
 

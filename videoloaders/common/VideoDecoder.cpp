@@ -1,5 +1,7 @@
 #include "VideoDecoder.h"
 
+#include "contracts/FrameSide.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -27,8 +29,6 @@ constexpr int kOvershoot = 2;
 constexpr int kDecodeThreads = 0;
 // Without an index, decode forward rather than seek for gaps up to this many frames.
 constexpr int kForwardWindow = 24;
-// Frame sizes beyond this are refused (buffers are width x height x 4 bytes in int arithmetic).
-constexpr int kMaxSide = 16384;
 
 struct CodecName {
     AVCodecID id;
@@ -131,7 +131,7 @@ int VideoDecoder::openInput(const char* path)
 
     width_ = codec_->width;
     height_ = codec_->height;
-    if (width_ <= 0 || height_ <= 0 || width_ > kMaxSide || height_ > kMaxSide)
+    if (width_ <= 0 || height_ <= 0 || width_ > QV_MAX_FRAME_SIDE || height_ > QV_MAX_FRAME_SIDE)
         return AVERROR_INVALIDDATA;
     timeBase_ = stream->time_base;
     rate_ = av_guess_frame_rate(format_, stream, nullptr);
