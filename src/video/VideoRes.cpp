@@ -23,52 +23,6 @@ int absolute(int v) { return v < 0 ? -v : v; }
 
 } // namespace
 
-bool plausibleFrameSize(int w, int h) { return w > 0 && h > 0 && w <= kMaxFrameSide && h <= kMaxFrameSide; }
-
-void videoSay(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    fflush(stdout);
-}
-
-bool acceptableVideoPath(const char* path)
-{
-    if (path == nullptr) {
-        videoSay(" no video path given \n");
-        return false;
-    }
-    const size_t length = strlen(path);
-    if (length > static_cast<size_t>(kMaxVideoPath)) {
-        videoSay(" video path of %zu bytes refused (at most %d) \n", length, kMaxVideoPath);
-        return false;
-    }
-    struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
-        videoSay("failed to open file %s \n", path);
-        return false;
-    }
-    return true;
-}
-
-void* openLoaderLibrary(const char* file)
-{
-    // A plug-in stays mapped after its last dlclose: reopening a clip (every
-    // step back in sequential mode) then costs no relocation of FFmpeg, and
-    // glibc does not orphan the TLS blocks of each unloaded copy.
-    const int flags = RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
-    // The library's RUNPATH ($ORIGIN) finds its companions, but not when a
-    // dlopen interceptor (ASan's) stands between us and the dynamic loader.
-    if (strchr(file, '/') == nullptr) {
-        const std::string beside = besideLibrary(file);
-        if (!beside.empty())
-            return dlopen(beside.c_str(), flags);
-    }
-    return dlopen(file, flags);
-}
-
 int isLoadableLibrary(char* loaderName)
 {
     videoSay("get loader to check %s \n", loaderName);
@@ -111,12 +65,12 @@ int VideoRes::open(char* path, char* loadername)
 {
     adoptPath(path);
     if (loadername == nullptr) {
-        videoSay(" no video loader named \n");
+        debug_trace(" no video loader named \n");
         return 0;
     }
     if (strlen(loadername) > static_cast<size_t>(kMaxLoaderName)) {
-        videoSay(" video loader name of %zu bytes refused (at most %d) \n", strlen(loadername),
-                 kMaxLoaderName);
+        debug_trace(" video loader name of %zu bytes refused (at most %d) \n", strlen(loadername),
+                    kMaxLoaderName);
         return 0;
     }
     char name[kMaxLoaderName + 1];
@@ -159,7 +113,7 @@ int VideoRes::loadOnce(bool switchLoad)
     if (module == nullptr) {
         const char* why = dlerror();
         videoSay(" loading module failed");
-        videoSay(" (%s) \n", why != nullptr ? why : "");
+        debug_trace(" (%s) \n", why != nullptr ? why : "");
         return 0;
     }
     memset(&loader, 0, sizeof loader);
@@ -181,7 +135,7 @@ int VideoRes::loadOnce(bool switchLoad)
                 : (loader.GetNextFrame != nullptr && loader.HasMoreBytesToRead != nullptr);
     if (loader.OpenFile == nullptr || loader.GetFrameInfo == nullptr || !framesReachable) {
         unloadModule();
-        videoSay(" video loader %s lacks OpenFile, GetFrameInfo or its frame function \n", loaderdllname);
+        debug_trace(" video loader %s lacks OpenFile, GetFrameInfo or its frame function \n", loaderdllname);
         return 0;
     }
     dt = loader.OpenFile(fname, 1);
@@ -206,7 +160,7 @@ int VideoRes::loadOnce(bool switchLoad)
     }
     int totalFrames = 0;
     if (loader.GetFrameInfo(dt, &width, &height, &totalFrames) == 0) {
-        videoSay(" no frame information for %s \n", fname);
+        debug_trace(" no frame information for %s \n", fname);
         close();
         return 0;
     }
@@ -220,14 +174,14 @@ int VideoRes::loadOnce(bool switchLoad)
 bool VideoRes::openFrameBuffers()
 {
     if (!plausibleFrameSize(width, height)) {
-        videoSay(" video frame size %d x %d refused \n", width, height);
+        debug_trace(" video frame size %d x %d refused \n", width, height);
         return false;
     }
     const size_t bytes = static_cast<size_t>(width) * 4 * static_cast<size_t>(height);
     image_bits = static_cast<unsigned char*>(malloc(bytes));
     image_bits_reverse = static_cast<unsigned char*>(malloc(bytes));
     if (image_bits == nullptr || image_bits_reverse == nullptr) {
-        videoSay(" no memory for %d x %d video frames \n", width, height);
+        debug_trace(" no memory for %d x %d video frames \n", width, height);
         return false;
     }
     return true;

@@ -2,33 +2,16 @@
 // frame last delivered, and the GL texture that shows it.
 #pragma once
 
-#include "contracts/FrameSide.h"
 #include "video/KVG_VideoLoader.h"
+#include "video/LoaderSupport.h"
 
 #include <GL/glew.h>
 #include <jni.h>
 
 class MpgLoader;
 
-// Longest accepted clip path (bytes, without the NUL); the MPEG loader keeps it in 1024 bytes.
-constexpr int kMaxVideoPath = 1023;
 // Longest accepted loader name (bytes); "lib%s.so" of it must fit loaderdllname.
 constexpr int kMaxLoaderName = 250;
-
-constexpr int kMaxFrameSide = QV_MAX_FRAME_SIDE;
-// True when a w x h frame may be allocated (both sides 1 .. kMaxFrameSide).
-bool plausibleFrameSize(int w, int h);
-
-// Prints a diagnostic line on standard output and flushes it.
-void videoSay(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// True when `path` may be handed to a plug-in: not null, shorter than
-// 1024 bytes, and a regular file (a FIFO would block the decoder's open).
-bool acceptableVideoPath(const char* path);
-
-// Loads a plug-in library (bind now, global, never unmapped): by file name from the library's
-// own folder first, then by the dynamic loader's search.
-void* openLoaderLibrary(const char* file);
 
 // 1 when the plug-in may be loaded; "vfwloader" (as a name or as its library
 // file name) is refused.

@@ -24,7 +24,7 @@ bool glReady(const char* what)
 {
     if (qv::hasCurrentGlContext())
         return true;
-    videoSay(" %s: no current GL context \n", what);
+    debug_trace(" %s: no current GL context \n", what);
     return false;
 }
 
@@ -92,7 +92,7 @@ void updates(int w, int h, unsigned char* buffer, int bpp, void* res)
         return;
     VideoRes& clip = *static_cast<VideoRes*>(res);
     if (!reserveStore(clip, w, h, bpp)) {
-        videoSay(" no memory for a %d x %d movie texture \n", clip.m_pw, clip.m_ph);
+        debug_trace(" no memory for a %d x %d movie texture \n", clip.m_pw, clip.m_ph);
         return;
     }
     // The staging image always holds what the texture's rows read: every frame
@@ -160,7 +160,7 @@ VideoRes* openClip(char* path, const char* loader)
         return nullptr;
     }
     if (clip->mpgloader->OpenVideo(path) < 0) {
-        videoSay(" mpeg loader cannot open %s \n", path != nullptr ? path : "(null)");
+        debug_trace(" mpeg loader cannot open %s \n", path != nullptr ? path : "(null)");
         delete clip;
         return nullptr;
     }
@@ -250,7 +250,7 @@ JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNI
         qv::Utf8 file = qv::utf8(env, path);
         const qv::Utf8 loader = qv::utf8(env, loaderdllname);
         if (!file) {
-            videoSay(" no video path given \n");
+            debug_trace(" no video path given \n");
             return jlong(0);
         }
         return qv::registerHandle(qv::openClip(file.release(), loader.get()));

@@ -1,6 +1,7 @@
 #include "video/mpgloader.h"
 
-#include "video/VideoRes.h"
+#include "boundary/Debug_Trace.h"
+#include "video/LoaderSupport.h"
 
 #include <dlfcn.h>
 
@@ -16,7 +17,7 @@ bool bind(void* library, const char* name, F& target)
 {
     target = reinterpret_cast<F>(dlsym(library, name));
     if (target == nullptr)
-        videoSay(" libMpgLoader.so lacks %s \n", name);
+        debug_trace(" libMpgLoader.so lacks %s \n", name);
     return target != nullptr;
 }
 
@@ -26,7 +27,7 @@ MpgLoader::MpgLoader()
 {
     m_Handler = openLoaderLibrary("libMpgLoader.so");
     if (m_Handler == nullptr) {
-        videoSay(" loading libMpgLoader.so failed: %s \n", dlerror());
+        debug_trace(" loading libMpgLoader.so failed: %s \n", dlerror());
         _valid = false;
         return;
     }
@@ -64,7 +65,7 @@ int MpgLoader::OpenVideo(char* filename)
         return ret;
     getVideoInfo(m_loader, &w, &h, &bpp, &fps);
     if (!plausibleFrameSize(w, h)) {
-        videoSay(" mpeg frame size %d x %d refused \n", w, h);
+        debug_trace(" mpeg frame size %d x %d refused \n", w, h);
         return -1;
     }
     free(buffer);
