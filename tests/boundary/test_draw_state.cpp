@@ -318,6 +318,51 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
     delete reinterpret_cast<GLCache*>(cache);
 }
 
+// The sampling the library's own textures are made with: filters and wraps of
+// level 0, read from each texture after the export that makes it.
+TEST_F(DrawState, LibraryTexturesCarryTheirSamplingParameters)
+{
+    TextureManager& images = *TextureManager::getInstance();
+    std::string name = image();
+    const jlong circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256);
+    ASSERT_NE(circles, 0);
+    CircleDataSets& set = *reinterpret_cast<CircleDataSets*>(circles);
+    set.addCircleNode(100, 100, 10, 1, 0, 0);
+    Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, circles);
+    std::vector<uint32_t> frame(64 * 48, 0xffffffffu);
+    VideoRes clip;
+    ASSERT_GT(createTextures(64, 48, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip), 0);
+    const struct {
+        const char* texture;
+        GLuint id;
+        GLint minFilter, magFilter, wrapS, wrapT;
+    } rows[] = {
+        {"stimulus image", static_cast<GLuint>(images.getTexture(name.data())), GL_LINEAR, GL_LINEAR,
+         GL_REPEAT, GL_REPEAT},
+        {"circle node table", set.attributeTexID, GL_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE},
+        {"circle colour table", set.attributeTexID2, GL_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE,
+         GL_CLAMP_TO_EDGE},
+        {"video clip", clip.m_mTex, GL_NEAREST_MIPMAP_LINEAR, GL_LINEAR, GL_REPEAT,
+         GL_REPEAT}, // filters: GL's
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.texture);
+        ASSERT_NE(row.id, 0u);
+        GLint got[4] = {};
+        glBindTexture(GL_TEXTURE_2D, row.id);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &got[0]);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &got[1]);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &got[2]);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &got[3]);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        EXPECT_EQ(std::vector<GLint>(got, got + 4),
+                  (std::vector<GLint>{row.minFilter, row.magFilter, row.wrapS, row.wrapT}));
+    }
+    clip.deleteTexture();
+    qv::forgetHandle(&set);
+    delete &set;
+}
+
 } // namespace
 
 // Every handle kind an export destroys gives back each GL object it made

@@ -2,6 +2,7 @@
 // and the document opener (the string hash is tested on Java strings in test_jni).
 #include "boundary/Debug_Trace.h"
 #include "boundary/Utils.h"
+#include "support/ScriptedGlErrors.h"
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
@@ -12,25 +13,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <deque>
 #include <string>
 
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*);
-
-// Scripted GL errors: Mesa keeps a single error flag, so several pending
-// errors can only be produced by standing in for glGetError.
-static std::deque<GLenum> scriptedErrors;
-extern "C" GLenum glGetError(void)
-{
-    if (!scriptedErrors.empty()) {
-        const GLenum e = scriptedErrors.front();
-        scriptedErrors.pop_front();
-        return e;
-    }
-    using Fn = GLenum (*)();
-    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "glGetError"));
-    return real != nullptr ? real() : GL_NO_ERROR;
-}
 
 TEST(LibraryFrame, OnLoadVersionAndPowerOfTwo)
 {
@@ -73,7 +58,7 @@ class GlErrors : public qvtest::GlTest { };
 
 TEST_F(GlErrors, DrainsEveryPendingErrorInOrderThenARealOne)
 {
-    scriptedErrors = {GL_INVALID_VALUE, GL_OUT_OF_MEMORY, 0x1234};
+    qvtest::scriptedGlErrors = {GL_INVALID_VALUE, GL_OUT_OF_MEMORY, 0x1234};
     testing::internal::CaptureStdout();
     EXPECT_EQ(glCheckError_("somefile.cpp", 42), static_cast<GLenum>(GL_NO_ERROR));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "INVALID_VALUE  somefile.cpp 42 \n"

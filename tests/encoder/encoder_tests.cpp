@@ -228,6 +228,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"rateZero", {kBad, "64", "48", "0", "4"}, "bad frame rate '0'"},
         Refusal{"threeBytesPerPixel", {kBad, "64", "48", "25", "3"}, "bad bytes per pixel '3'"},
         Refusal{"unknownExtension", {"/tmp/qv-enc-bad.webm", "64", "48", "25", "4"}, "unsupported output"},
+        Refusal{"noExtension", {"/tmp/qv-enc-bad", "64", "48", "25", "4"}, "unsupported output"},
+        Refusal{"dotOnlyInTheFolder", {"/tmp/qv-enc.mp4/bad", "64", "48", "25", "4"}, "unsupported output"},
         Refusal{"programNameAsOutput", {"quorvex-encoder", "/tmp/a.mp4", "64", "48", "25"}, "bad width"},
         Refusal{"unwritableFolder", {"/nonexistent/dir/out.mp4", "64", "48", "25", "4"}, "cannot open"},
         Refusal{"badPreset", kGood, "cannot open encoder", "QUORVEX_ENCODER_PRESET=warp"},

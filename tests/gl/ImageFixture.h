@@ -4,6 +4,7 @@
 
 #include "gl/TextureManager.h"
 #include "support/GlState.h"
+#include "support/ScriptedGlErrors.h"
 #include "support/SyslogCapture.h"
 
 #include <FreeImage.h>

@@ -283,9 +283,40 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
                             truncate(path("cut.png").c_str(), 60) == 0;
                  }),
         imageRow("missing.png", [] { return true; }),
+        // GL out of memory after the upload: the load fails and its texture goes with it.
+        {"upload out of memory",
+         [&] {
+             const std::string p = path("oom.png");
+             if (!writeImage(p, FIF_PNG, 8, 8, 24, solid(kRed)))
+                 return false;
+             const int objects = qvtest::liveGlObjects();
+             qvtest::scriptedGlErrors = {GL_NO_ERROR, GL_OUT_OF_MEMORY}; // after the name, after the upload
+             const bool failed = manager().LoadTexture(p.c_str(), false) == nullptr;
+             return failed && qvtest::scriptedGlErrors.empty() && qvtest::liveGlObjects() == objects;
+         }},
         imageRow("dir.png", [&] { return mkdir(path("dir.png").c_str(), 0700) == 0; }),
         imageRow("pipe.png", [&] { return mkfifo(path("pipe.png").c_str(), 0600) == 0; }), // must not block
         imageRow(std::string(600, 'n') + ".png", [] { return true; }), // longer than a tiled image keeps
+        // The band upload refuses each bad argument on its own: no band.
+        {"band upload arguments",
+         [] {
+             std::vector<uint32_t> pixels(8 * 8, 0xff0000ffu);
+             const struct {
+                 void* data;
+                 int w, h, pitch;
+             } bad[] = {{nullptr, 8, 8, 32},
+                        {pixels.data(), 0, 8, 32},
+                        {pixels.data(), 8, 0, 32},
+                        {pixels.data(), 8, 8, 0},
+                        {pixels.data(), -8, 8, 32}};
+             for (const auto& b : bad) {
+                 txTexture t;
+                 t.create(b.data, b.w, b.h, b.pitch);
+                 if (!t.m_tex_list.empty())
+                     return false;
+             }
+             return true;
+         }},
         // Label fonts of absurd sizes rendered for minutes; they are clamped when made.
         {"font sizes 20000 and 32767",
          [] {
@@ -316,7 +347,8 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
     EXPECT_TRUE(manager().m_texID.empty());
     for (const char* log :
          {"is not a regular, non-empty file", "refuse image", "loadFromImage: refuse", "is too long",
-          "format not accepted", "declared size larger than the file can hold"})
+          "format not accepted", "declared size larger than the file can hold",
+          " get out of memory when load texture"})
         EXPECT_TRUE(syslogContains(log)) << log;
     EXPECT_EQ(manager().LoadTexture(nullptr, false), nullptr);
     EXPECT_EQ(manager().LoadTexture("", true), nullptr);
@@ -334,9 +366,12 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
 // band, not by the decoded page (205 MB).
 TEST_F(TextureManagerTest, EveryStripeOfATallImageLandsWhereItBelongs)
 {
-    const auto stripe = [](int, int row) {
+    // Columns from 32 on are the stripe's colour inverted, so a band drawn with a
+    // wrong horizontal texture coordinate shows too.
+    const auto stripe = [](int x, int row) {
         const int k = row / 100;
-        return Rgba{(k * 37) % 256, (k * 91 + 40) % 256, 255 - (k * 53) % 256, 255};
+        const Rgba c{(k * 37) % 256, (k * 91 + 40) % 256, 255 - (k * 53) % 256, 255};
+        return x < 32 ? c : Rgba{255 - c.r, 255 - c.g, 255 - c.b, 255};
     };
     const struct Case {
         const char* name;
@@ -395,7 +430,9 @@ TEST_F(TextureManagerTest, EveryStripeOfATallImageLandsWhereItBelongs)
             clear();
             manager().drawWebPageTexture(p.c_str(), 10, static_cast<float>(-shift), static_cast<float>(k.w),
                                          static_cast<float>(k.h));
-            EXPECT_PIXEL(gl(), 40, row - shift, stripe(0, row), k.tolerance) << "image row " << row;
+            for (int column : {20, 50})
+                EXPECT_PIXEL(gl(), 10 + column, row - shift, stripe(column, row), k.tolerance)
+                    << "image row " << row << ", column " << column;
         }
         EXPECT_STREQ(manager().texture_name, p.c_str());
     }

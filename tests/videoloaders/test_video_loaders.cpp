@@ -84,4 +84,39 @@ TEST(VideoLoaderPlugins, CodecCodesMpegDescriptionAndNullArguments)
     dlclose(seekingModule);
 }
 
+// The sequential plug-in's frame functions refuse each bad argument on its own.
+TEST(VideoLoaderPlugins, SequentialEntriesRefuseEachBadArgument)
+{
+    void* module = plugin("libxvidloader.so");
+    ASSERT_NE(module, nullptr);
+    KVG_VideoLoader xvid{};
+    ASSERT_NE(entry<KVG_GetVideoLoaderHandlerInfo>(module, "GetVideoLoaderHandlerInfo")(&xvid), 0);
+    ASSERT_TRUE(xvid.OpenFile && xvid.GetNextFrame && xvid.HasMoreBytesToRead && xvid.CloseFile);
+    const qvtest::ClipSpec& spec = qvtest::standardClips()[0];
+    std::string path = qvtest::videoClip(spec);
+    void* file = xvid.OpenFile(&path[0], 1);
+    ASSERT_NE(file, nullptr);
+    std::vector<char> picture(size_t(spec.width) * spec.height * 4);
+    const int pitch = spec.width * 4;
+    int number = -1;
+    EXPECT_EQ(xvid.HasMoreBytesToRead(nullptr), 0);
+    const struct {
+        const char* what;
+        void* handle;
+        char* buffer;
+        int bitsPerPixel;
+        int* frameNo;
+    } bad[] = {{"no handle", nullptr, picture.data(), 32, &number},
+               {"no buffer", file, nullptr, 32, &number},
+               {"24 bits per pixel", file, picture.data(), 24, &number},
+               {"no frame number", file, picture.data(), 32, nullptr}};
+    for (const auto& b : bad)
+        EXPECT_EQ(xvid.GetNextFrame(b.handle, b.buffer, pitch, b.bitsPerPixel, b.frameNo), 0) << b.what;
+    EXPECT_EQ(xvid.HasMoreBytesToRead(file), 1);
+    EXPECT_NE(xvid.GetNextFrame(file, picture.data(), pitch, 32, &number), 0);
+    EXPECT_EQ(number, 0) << "the refusals consumed no frame";
+    xvid.CloseFile(file);
+    dlclose(module);
+}
+
 } // namespace
