@@ -1,11 +1,8 @@
-// Instanced circle drawing. First the filled and pick draws (GL_TRIANGLES)
-// against the previous strip draw kept in legacy_circle_draw.*: read-backs
-// compared on the same nodes in the same run (exit 1 on any difference), then
-// timed against each other. Then the instanced draw against the fixed-function
-// fallback (one circle at a time) and one plain glDrawElements of
-// pre-transformed vertices.
+// Instanced circle drawing against the fixed-function fallback (one circle at
+// a time) and one plain glDrawElements of pre-transformed vertices. (The
+// triangle draw was measured once against the strip draw it replaced; the
+// figures are in the README.)
 #include "BenchMachine.h"
-#include "legacy_circle_draw.h"
 #include "overlay/CircleDataSets.h"
 #include "support/GlContext.h"
 
@@ -47,54 +44,6 @@ double timeDraw(const std::function<void()>& draw, int reps)
     glFinish();
     return bestOf(draw, reps);
 }
-
-// The canvas after draw over a cleared background.
-std::vector<uint8_t> canvasAfter(const std::function<void()>& draw)
-{
-    glClearColor(0.1f, 0.2f, 0.3f, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    draw();
-    return qvtest::readCanvas(kCanvas, kCanvas);
-}
-
-int maxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
-{
-    int worst = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
-    return worst;
-}
-
-// A first pick pass's picture in a float target, as selection makes it, for the peeling pass to look up.
-struct PickPicture {
-    GLuint fbo = 0, texture = 0, depth = 0;
-    explicit PickPicture(CircleDataSets& circles)
-    {
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB32F, kCanvas, kCanvas, 0, GL_RGB, GL_FLOAT, nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, kCanvas, kCanvas);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        circles.renderVbo(2);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glBindTexture(GL_TEXTURE_2D, 0);
-    }
-    ~PickPicture()
-    {
-        glDeleteFramebuffers(1, &fbo);
-        glDeleteTextures(1, &texture);
-        glDeleteRenderbuffers(1, &depth);
-    }
-};
 
 struct Node {
     float x, y, size, r, g, b;
@@ -189,37 +138,6 @@ struct PlainBuffers {
 
 } // namespace
 
-// Pixels of the triangle draws against the strip draws on the same nodes:
-// filled with the caller's blending on; pick colours and the peeling pass with
-// a depth test on (the picking passes write ids and depth). Returns the largest
-// per-channel difference and prints each.
-int compareWithStrip(CircleDataSets& circles, bool pickToo)
-{
-    int worst = 0;
-    auto report = [&](const char* what, int d) {
-        std::printf("  pixels, %-42s max per-channel difference %d\n", what, d);
-        worst = std::max(worst, d);
-    };
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    report("filled, caller's blending on:", maxDifference(canvasAfter([&] { legacyRenderVbo(circles, 1); }),
-                                                          canvasAfter([&] { circles.renderVbo(1); })));
-    glDisable(GL_BLEND);
-    if (pickToo) {
-        glEnable(GL_DEPTH_TEST);
-        report("pick colours, depth test on:",
-               maxDifference(canvasAfter([&] { legacyRenderVbo(circles, 2); }),
-                             canvasAfter([&] { circles.renderVbo(2); })));
-        const PickPicture first(circles);
-        report("peeling pass over a first pass, depth test on:",
-               maxDifference(canvasAfter([&] { legacyPostRenderVbo(circles, first.texture); }),
-                             canvasAfter([&] { circles.postRenderVbo(first.texture); })));
-        glDisable(GL_DEPTH_TEST);
-    }
-    std::fflush(stdout);
-    return worst;
-}
-
 int main(int argc, char** argv)
 {
     const int reps = argc > 1 ? std::atoi(argv[1]) : 3;
@@ -235,34 +153,7 @@ int main(int argc, char** argv)
     std::printf("renderer: %s | %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
 
-    // Filled circles: GL_TRIANGLES against the previous strip, same nodes, same run.
     const int maxNodes = argc > 3 ? std::atoi(argv[3]) : 1000000;
-    const int stripReps = argc > 4 ? std::atoi(argv[4]) : 1;
-    std::printf("filled circles, triangles against the previous strip (best of %d, ns per circle):\n",
-                stripReps);
-    for (int n : {100000, 1000000}) {
-        if (n > maxNodes)
-            break;
-        const std::vector<Node> nodes = makeNodes(n);
-        std::unique_ptr<CircleDataSets> set = circleSet(nodes);
-        if (!set)
-            return 1;
-        CircleDataSets& circles = *set;
-        std::printf("%d nodes\n", n);
-        // The comparison's draws are also the warm-up of both paths.
-        if (compareWithStrip(circles, n <= 100000) != 0) {
-            std::printf("FAIL: the triangle draws differ from the strip draws\n");
-            return 1;
-        }
-        const double strip = bestOf([&] { legacyRenderVbo(circles, 1); }, stripReps) / n;
-        const double triangles = bestOf([&] { circles.renderVbo(1); }, stripReps) / n;
-        std::printf("  strip %.1f ns, triangles %.1f ns, strip / triangles %.2fx\n", strip * 1e9,
-                    triangles * 1e9, strip / triangles);
-        std::fflush(stdout);
-    }
-    if (argc > 5 && std::atoi(argv[5]) == 0)
-        return 0;
-
     std::printf("%-9s %-8s %14s %14s %14s %10s %10s %12s %12s %10s\n", "nodes", "mode", "instanced ns",
                 "fallback ns", "plain ns", "fb/inst", "inst/plain", "inst nr ns", "fb nr ns", "fb/inst nr");
     std::printf("(nr: rasteriser discarded)\n");
