@@ -115,6 +115,13 @@ TEST_F(HeatmapTest, UpdatesWriteTheLowByteOfTheCountIntoCellsOfTheSpace)
 TEST_F(HeatmapTest, PassesIgnoreTheCallersState)
 {
     {
+        // The caller's own image in the default 1D texture (name 0) of unit 1,
+        // where the colouring pass binds the heat map's colour table.
+        const std::vector<unsigned char> black(8 * 4, 0);
+        glActiveTexture(GL_TEXTURE1);
+        glBindTexture(GL_TEXTURE_1D, 0);
+        glTexImage1D(GL_TEXTURE_1D, 0, GL_RGBA, 8, 0, GL_RGBA, GL_UNSIGNED_BYTE, black.data());
+        glActiveTexture(GL_TEXTURE0);
         qvtest::CallerState caller;
         caller.apply();
         glEnable(GL_SCISSOR_TEST);

@@ -124,6 +124,11 @@ TEST_F(FontTest, LayoutCasesInOneTable)
 TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
 {
     auto font = dejaVu(40);
+    // The caller's own index buffer stays bound: the text's client-array indices must not be read from it.
+    GLuint callerIndices = 0;
+    glGenBuffers(1, &callerIndices);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, callerIndices);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, 64, nullptr, GL_STATIC_DRAW);
     // "I" is uploaded with the first atlas, é, Ж and ß on demand afterwards; then "I" again, unharmed.
     const std::pair<const char*, wchar_t> samples[] = {
         {"I", L'I'}, {"\xc3\xa9", 0xE9}, {"\xd0\x96", 0x416}, {"\xc3\x9f", 0xDF}, {"I", L'I'}};
@@ -145,6 +150,8 @@ TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
         EXPECT_GE(redPixels(gl(), x0, y0, x1, y1), (x1 - x0 - 2) * (y1 - y0))
             << "inner columns fully covered";
     }
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glDeleteBuffers(1, &callerIndices);
     // Without a texture (the reload failed) nothing is drawn and nothing touched.
     std::snprintf(font->fontfile, sizeof(font->fontfile), "/nonexistent/a.ttf");
     std::snprintf(font->backup_fontfile, sizeof(font->backup_fontfile), "/nonexistent/b.ttf");
