@@ -194,53 +194,98 @@ int StreamStub::getEvenNumber(int input)
 int StreamStub::streamBuffer(void* buffer, int w, int h, int bpp)
 {
     debug_trace(" begin send real buffer with frameBuffer %d ", static_cast<int>(m_frameBuffer));
-    if (buffer == nullptr && w == 0 && h == 0) {
+    if (isCloseRequest(buffer, w, h)) {
         closeStream();
         return 0;
     }
-    if (m_closed || m_dead) {
-        debug_trace(" export closed or its encoder gone, frame not sent ");
+    if (!acceptsFrames())
         return -1;
-    }
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
-    if (first_skip_frame == 0) {
-        debug_trace(" view port not right %d ", viewport[2]);
-        first_skip_frame = 1;
+    if (armOnFirstRequest(viewport))
         return 0;
-    }
     debug_trace(" after get view port %d %d ", viewport[2], viewport[3]);
-    if (!m_child_process) {
-        // The first streamed frame fixes the movie's size for the export.
-        vw = getEvenNumber(viewport[2]);
-        debug_trace(" get vw %d", vw);
-        vh = getEvenNumber(viewport[3]);
-        debug_trace(" after get view port %d %d ", vw, vh);
-        if (vw <= 0 || vh <= 0) {
-            debug_trace(" no movie of %d x %d, export stopped ", vw, vh);
-            m_dead = true;
-            return -1;
-        }
-    }
-    if (m_frameBuffer == 0) {
-        debug_trace(" init buffer  %d ", viewport[2]);
-        initBuffer(std::max<int>(viewport[2], vw), std::max<int>(viewport[3], vh));
-        if (m_frameBuffer == 0) {
-            m_dead = true;
-            return -1;
-        }
-    }
-    if (!m_child_process) {
-        debug_trace(" init child process ");
-        if (!startEncoder()) {
-            m_dead = true;
-            return -1;
-        }
-        m_child_process = true;
-    }
-    const int result = sendFrame(viewport);
+    if (!chooseMovieSize(viewport))
+        return failExport();
+    if (!ensurePackBuffer(viewport))
+        return failExport();
+    if (!ensureEncoder())
+        return failExport();
+    const int sent = sendFrame(viewport);
     debug_trace(" finish stream buffer \n");
-    return result;
+    if (sent != 0)
+        return failExport();
+    return 0;
+}
+
+bool StreamStub::isCloseRequest(const void* buffer, int w, int h)
+{
+    return buffer == nullptr && w == 0 && h == 0;
+}
+
+bool StreamStub::acceptsFrames() const
+{
+    if (m_closed || m_dead) {
+        debug_trace(" export closed or its encoder gone, frame not sent ");
+        return false;
+    }
+    return true;
+}
+
+// The first frame request of an export only arms it; true when this one did.
+bool StreamStub::armOnFirstRequest(const GLint viewport[4])
+{
+    if (first_skip_frame != 0)
+        return false;
+    debug_trace(" view port not right %d ", viewport[2]);
+    first_skip_frame = 1;
+    return true;
+}
+
+// The first streamed frame fixes the movie's size (even sides) for the export;
+// later frames are fitted to it. False when that size is empty.
+bool StreamStub::chooseMovieSize(const GLint viewport[4])
+{
+    if (m_child_process)
+        return true;
+    vw = getEvenNumber(viewport[2]);
+    debug_trace(" get vw %d", vw);
+    vh = getEvenNumber(viewport[3]);
+    debug_trace(" after get view port %d %d ", vw, vh);
+    if (vw <= 0 || vh <= 0) {
+        debug_trace(" no movie of %d x %d, export stopped ", vw, vh);
+        return false;
+    }
+    return true;
+}
+
+// The pack buffer holds both this viewport and a movie frame; made once.
+bool StreamStub::ensurePackBuffer(const GLint viewport[4])
+{
+    if (m_frameBuffer != 0)
+        return true;
+    debug_trace(" init buffer  %d ", viewport[2]);
+    initBuffer(std::max<int>(viewport[2], vw), std::max<int>(viewport[3], vh));
+    return m_frameBuffer != 0;
+}
+
+// The encoder runs from the first real frame on.
+bool StreamStub::ensureEncoder()
+{
+    if (m_child_process)
+        return true;
+    debug_trace(" init child process ");
+    if (!startEncoder())
+        return false;
+    m_child_process = true;
+    return true;
+}
+
+// Every failed frame request ends up here: no further frame is sent.
+int StreamStub::failExport()
+{
+    m_dead = true;
+    return -1;
 }
 
 bool StreamStub::startEncoder()
@@ -427,8 +472,6 @@ int StreamStub::sendFrame(const GLint viewport[4])
         debug_trace(" encoder has exited ");
         result = -1;
     }
-    if (result != 0)
-        m_dead = true;
     return result;
 }
 
@@ -531,6 +574,8 @@ bool StreamStub::isEncoderAlive(unsigned /*id*/)
     return false;
 }
 
+// The announced frame has its own even size, worked out here; the stub is left
+// without a movie size afterwards, as before any frame was streamed.
 void StreamStub::sendDummyBuffer(int w, int h, int bpp)
 {
     if (m_ipc == nullptr || m_ipc->getBufferPtr() == nullptr || m_ipc->shareMutex == nullptr) {
@@ -541,13 +586,14 @@ void StreamStub::sendDummyBuffer(int w, int h, int bpp)
         debug_trace(" no dummy buffer of %d x %d x %d ", w, h, bpp);
         return;
     }
-    vw = getEvenNumber(w);
-    vh = getEvenNumber(h);
-    const size_t slot = kFrameDataOffset + static_cast<size_t>(bpp) * offset * vw * vh;
+    const int frameW = getEvenNumber(w);
+    const int frameH = getEvenNumber(h);
+    const size_t slot = kFrameDataOffset + static_cast<size_t>(bpp) * offset * frameW * frameH;
     const size_t end =
-        slot + (vh > 0 ? (static_cast<size_t>(vh) - 1) * vw * 4 + static_cast<size_t>(vw) * bpp : 0);
+        slot +
+        (frameH > 0 ? (static_cast<size_t>(frameH) - 1) * frameW * 4 + static_cast<size_t>(frameW) * bpp : 0);
     if (end > m_ipc->bufferBytes()) {
-        debug_trace(" dummy buffer of %d x %d does not fit the shared memory ", vw, vh);
+        debug_trace(" dummy buffer of %d x %d does not fit the shared memory ", frameW, frameH);
         vw = vh = 0;
         return;
     }
@@ -556,14 +602,14 @@ void StreamStub::sendDummyBuffer(int w, int h, int bpp)
     m_ipc->lockShareMem();
     SHARED_MEM_DESC& desc = m_ipc->m_memDesc;
     desc.frameId++;
-    desc.width = w != 0 ? static_cast<uint64_t>(vw) : 0;
-    desc.height = h != 0 ? static_cast<uint64_t>(vh) : 0;
+    desc.width = w != 0 ? static_cast<uint64_t>(frameW) : 0;
+    desc.height = h != 0 ? static_cast<uint64_t>(frameH) : 0;
     desc.rowPitch = static_cast<uint64_t>(bpp);
     desc.rate = 1;
     m_ipc->m_memMap = m_ipc->getBufferPtr();
     unsigned char* shared = static_cast<unsigned char*>(m_ipc->m_memMap);
     memcpy(shared, &desc, sizeof desc);
-    mapBuffer(shared + slot, image.data(), vw, vh, static_cast<int>(desc.rowPitch));
+    mapBuffer(shared + slot, image.data(), frameW, frameH, static_cast<int>(desc.rowPitch));
     debug_trace(" send dummy buffer %d with widht %d height %d total %d  \n", static_cast<int>(desc.frameId),
                 static_cast<int>(desc.width), static_cast<int>(desc.height),
                 static_cast<int>(desc.totalFrame));
@@ -571,7 +617,7 @@ void StreamStub::sendDummyBuffer(int w, int h, int bpp)
     m_ipc->setEvent();
     debug_trace(" set event ");
     sleep_ms(1000);
-    vw = vh = 0;
+    vw = vh = 0; // an announcement leaves the stub without a movie size
 }
 
 unsigned StreamStub::mapBuffer(void* dst, void* src, int w, int h, int bpp)

@@ -61,6 +61,15 @@ public:
     int first_skip_frame;
 
 private:
+    // The steps of streamBuffer, in the order it takes them.
+    static bool isCloseRequest(const void* buffer, int w, int h);
+    bool acceptsFrames() const;
+    bool armOnFirstRequest(const GLint viewport[4]);
+    bool chooseMovieSize(const GLint viewport[4]);
+    bool ensurePackBuffer(const GLint viewport[4]);
+    bool ensureEncoder();
+    int failExport();
+
     bool startEncoder();
     bool removeStalePipe();
     void removeOwnPipe();
