@@ -14,12 +14,16 @@ char* homedir = nullptr;
 bool initSysLog = false;
 
 // Runs when the loader maps the library: remember our own path so that files
-// shipped beside the library (fonts, plug-ins, encoder) can be found.
+// shipped beside the library (fonts, plug-ins, encoder) can be found. Linked
+// into a program (the headless renderer), dladdr names the program as it was
+// started, maybe without a folder: the kernel's name for it is the file.
 __attribute__((constructor)) static void on_load()
 {
     Dl_info info;
-    if (dladdr(reinterpret_cast<void*>(&on_load), &info) != 0 && info.dli_fname != nullptr)
-        homedir = strdup(info.dli_fname);
+    if (dladdr(reinterpret_cast<void*>(&on_load), &info) == 0 || info.dli_fname == nullptr)
+        return;
+    const bool named = std::strchr(info.dli_fname, '/') != nullptr;
+    homedir = named ? strdup(info.dli_fname) : realpath("/proc/self/exe", nullptr);
 }
 
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM*, void*) { return JNI_VERSION_1_4; }

@@ -1,11 +1,17 @@
 // The library's one GL loader: GLEW's entry points are loaded once per GL
 // context, not at every object that needs them, and exports can ask first
 // whether any context is current (without one, GL calls crash the JVM).
+// A context is the viewer's GLX one or a headless EGL one; per-context state
+// keys on whichever of the two is current.
 #pragma once
 
 #include <GL/glew.h>
 
 namespace qv {
+
+// The calling thread's current GL context, GLX first, then EGL; null when
+// neither API has one current.
+const void* currentGlContext();
 
 // True when the calling thread has a GL context current.
 bool hasCurrentGlContext();

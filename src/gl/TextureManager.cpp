@@ -1,6 +1,7 @@
 #include "gl/TextureManager.h"
 
 #include "boundary/Debug_Trace.h"
+#include "gl/GlLoader.h"
 #include "gl/ImageFile.h"
 #include "gl/PixelStore.h"
 #include "gl/SavedBindings.h"
@@ -9,7 +10,6 @@
 
 #include <FreeImage.h>
 #include <GL/glu.h>
-#include <GL/glx.h>
 
 #include <cstdio>
 #include <cstring>
@@ -123,7 +123,7 @@ TexDetail::TexDetail() : id(0), width(0), height(0), tx(0.0f), ty(0.0f)
 
 TextureManager* TextureManager::getInstance()
 {
-    GLXContext context = glXGetCurrentContext();
+    const void* context = qv::currentGlContext();
     if (context == nullptr) {
         debug_trace(" TextureManager: no current GL context \n");
         return nullptr;
