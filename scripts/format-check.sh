@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 format=${CLANG_FORMAT:-clang-format-14}
 mode=(--dry-run --Werror)
 [ "${1:-}" = --fix ] && mode=(-i)
-git ls-files -z -- 'src/*' 'ftgl/*' 'videoloaders/*' 'encoder/*' 'tests/*' 'bench/*' 'tools/*' \
+git ls-files -z -- 'src/*' 'ftgl/*' 'videoloaders/*' 'encoder/*' 'render/*' 'tests/*' 'bench/*' 'tools/*' \
     | grep -zE '\.(c|cc|cpp|h|hpp)$' \
     | xargs -0 --no-run-if-empty "$format" --style=file "${mode[@]}"

@@ -1,0 +1,296 @@
+// The recording readers of quorvex-render, on files each test writes to a folder of its own.
+#include "readers/Recording.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const double kNoTime = std::numeric_limits<double>::quiet_NaN();
+
+class Readers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "qv_readers_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    std::string write(const std::string& name, const std::string& text)
+    {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    fs::path dir_;
+};
+
+qvr::ReadOptions options(double width = 0, double height = 0, qvr::Source source = qvr::Source::Auto)
+{
+    qvr::ReadOptions o;
+    o.width = width;
+    o.height = height;
+    o.source = source;
+    return o;
+}
+
+struct ReadCase {
+    const char* what;
+    std::string text;
+    qvr::ReadOptions options;
+    qvr::Format format;
+    qvr::Source source;
+    size_t count;
+    qvr::Sample first;
+    size_t skipped;
+};
+
+const std::string kPupilFix =
+    "id,start_timestamp,duration,start_frame_index,end_frame_index,norm_pos_x,norm_pos_y,"
+    "dispersion,confidence,method,base_data\n";
+const std::string kPupilGaze = "gaze_timestamp,world_index,confidence,base_data,norm_pos_x,norm_pos_y\n";
+const std::string kTobii =
+    "Recording timestamp\tEye movement type\tGaze event duration\tEye movement type index\t"
+    "Fixation point X\tFixation point Y\tGaze point X\tGaze point Y\n";
+// base_data of a long Pupil row: spaces, commas and "" escapes, about 300 KB.
+const std::string kLongBase = "\"" + std::string(20000, ' ') + [] {
+    std::string s;
+    for (int i = 0; i < 20000; ++i)
+        s += "0.9-1 {\"\"k\"\": 1, 2} ";
+    return s;
+}() + "\"";
+
+TEST_F(Readers, ReadEachFormat)
+{
+    using qvr::Format;
+    using qvr::Source;
+    const ReadCase cases[] = {
+        {"pupil fixation, origin flipped",
+         kPupilFix + "1,12.5,240.0,30,37,0.25,0.75,1.2,0.9,pupil,\"1.0-0 1.1-0\"\n",
+         options(1000, 800),
+         Format::Pupil,
+         Source::Fixations,
+         1,
+         {250, 200, 240, 12.5, 30},
+         0},
+        {"pupil gaze, quoted base_data before the positions, low confidence skipped",
+         kPupilGaze + "1.0,5,0.3,\"a, b\",0.5,0.5\n2.0,6,0.95," + kLongBase + ",0.5,0.25\n",
+         options(100, 100),
+         Format::Pupil,
+         Source::Gaze,
+         1,
+         {50, 75, 0, 2.0, 6},
+         1},
+        {"pupil surface fixations, on_surf False skipped",
+         "world_timestamp,fixation_id,start_timestamp,duration,dispersion,norm_pos_x,norm_pos_y,on_surf\n"
+         "3.0,1,2.9,100,1,0.5,0.5,False\n3.5,2,3.4,150,1,0.1,1.0,True\n",
+         options(200, 100),
+         Format::Pupil,
+         Source::Fixations,
+         1,
+         {20, 0, 150, 3.4, -1},
+         1},
+        {"neon fixations, ns times",
+         "section id,recording id,fixation id,start timestamp [ns],end timestamp [ns],duration [ms],"
+         "fixation x [px],fixation y [px]\ns,r,1,1636035466500000000,1636035466700000000,200,812.5,400\n",
+         options(),
+         Format::Neon,
+         Source::Fixations,
+         1,
+         {812.5, 400, 200, 1636035466.5, -1},
+         0},
+        {"neon gaze",
+         "section id,recording id,timestamp [ns],gaze x [px],gaze y [px],worn\ns,r,1500000000,10,20,1\n",
+         options(),
+         Format::Neon,
+         Source::Gaze,
+         1,
+         {10, 20, 0, 1.5, -1},
+         0},
+        {"tobii fixation spanning rows counted once",
+         kTobii + "100\tSaccade\t30\t1\t\t\t5\t5\n130\tFixation\t250\t1\t512\t384\t510\t380\n"
+                  "147\tFixation\t250\t1\t512\t384\t514\t386\n163\tFixation\t250\t1\t512\t384\t512\t385\n"
+                  "380\tEyesNotFound\t20\t1\t\t\t\t\n400\tFixation\t120\t2\t600\t300\t600\t300\n",
+         options(),
+         Format::Tobii,
+         Source::Fixations,
+         2,
+         {512, 384, 250, 0.13, -1},
+         0},
+        {"tobii gaze with decimal commas, empty cells skipped",
+         kTobii +
+             "100\tFixation\t250\t1\t512,5\t384,25\t\t\n117\tFixation\t250\t1\t512,5\t384,25\t510,5\t380,75\n",
+         options(0, 0, Source::Gaze),
+         Format::Tobii,
+         Source::Gaze,
+         1,
+         {510.5, 380.75, 0, 0.117, -1},
+         1},
+        {"eyelink, '.' is missing",
+         "RECORDING_SESSION_LABEL,TRIAL_INDEX,CURRENT_FIX_X,CURRENT_FIX_Y,CURRENT_FIX_START,CURRENT_FIX_DURATION\n"
+         "s1,1,.,.,100,200\ns1,1,640.5,480,350,180\n",
+         options(),
+         Format::EyeLink,
+         Source::Fixations,
+         1,
+         {640.5, 480, 180, 0.35, -1},
+         1},
+        {"xy without duration",
+         "512 384\n600\t 400\n",
+         options(),
+         Format::XY,
+         Source::Gaze,
+         2,
+         {512, 384, 0, kNoTime, -1},
+         0},
+        {"xy with duration and time",
+         "512.5,384,250,1000\n600,400,100,1250\n",
+         options(),
+         Format::XY,
+         Source::Fixations,
+         2,
+         {512.5, 384, 250, 1.0, -1},
+         0},
+        {"BOM and CRLF",
+         "\xEF\xBB\xBF"
+         "fixation x [px],fixation y [px],duration [ms]\r\n10,20,30\r\n",
+         options(),
+         Format::Neon,
+         Source::Fixations,
+         1,
+         {10, 20, 30, kNoTime, -1},
+         0},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        qvr::Recording rec;
+        std::string error;
+        ASSERT_TRUE(qvr::readRecording(write("in.csv", c.text), c.options, rec, error)) << error;
+        EXPECT_EQ(rec.format, c.format);
+        EXPECT_EQ(rec.source, c.source);
+        ASSERT_EQ(rec.samples.size(), c.count);
+        EXPECT_EQ(rec.skippedRows, c.skipped);
+        const qvr::Sample& s = rec.samples[0];
+        EXPECT_DOUBLE_EQ(s.x, c.first.x);
+        EXPECT_DOUBLE_EQ(s.y, c.first.y);
+        EXPECT_DOUBLE_EQ(s.durationMs, c.first.durationMs);
+        if (std::isnan(c.first.timeS)) {
+            EXPECT_TRUE(std::isnan(s.timeS)) << s.timeS;
+        } else {
+            EXPECT_DOUBLE_EQ(s.timeS, c.first.timeS);
+        }
+        EXPECT_EQ(s.frame, c.first.frame);
+    }
+}
+
+TEST_F(Readers, ErrorsNameFileLineAndColumn)
+{
+    struct ErrorCase {
+        const char* name; // nullptr: the test folder itself
+        const char* text; // nullptr: no such file
+        qvr::ReadOptions options;
+        std::string message; // after the path
+    };
+    const ErrorCase cases[] = {
+        {"none.csv", nullptr, options(), ": cannot read: No such file or directory"},
+        {nullptr, nullptr, options(), ": cannot read: Is a directory"},
+        {"empty.csv", "", options(), ": the file is empty"},
+        {"odd.csv", "a,b,c\n1,2,3\n", options(),
+         ":1: header of no known format (tried pupil, neon, tobii, eyelink, xy)"},
+        {"fix.csv", "start_timestamp,duration,norm_pos_y\n1,2,3\n", options(10, 10),
+         ":1: column \"norm_pos_x\" is missing"},
+        {"fix.csv", "start_timestamp,duration,norm_pos_x,norm_pos_y\n1,2,0.5,0.5\n", options(),
+         ":1: positions are normalised (norm_pos_x/y): the stimulus width and height are needed"},
+        {"gaze.csv", "gaze_timestamp,confidence,norm_pos_x,norm_pos_y\n1,0.1,0.5,0.5\n1,x,0.5,0.5\n",
+         options(10, 10), ": no usable row (2 skipped)"},
+        {"gaze.csv", "gaze_timestamp,norm_pos_x,norm_pos_y\n1,0.5,0.5\n",
+         options(10, 10, qvr::Source::Fixations), ":1: column \"duration\" is missing"},
+        {"report.txt", "CURRENT_FIX_X\tCURRENT_FIX_Y\tCURRENT_FIX_DURATION\n1\t2\t3\n",
+         options(0, 0, qvr::Source::Gaze),
+         ":1: an EyeLink fixation report holds fixations and cannot give gaze"},
+        {"xy.txt", "1 2\n", options(0, 0, qvr::Source::Fixations),
+         ":1: no duration column (x, y, duration) for fixations"},
+    };
+    for (const ErrorCase& c : cases) {
+        const std::string path = c.name == nullptr   ? dir_.string()
+                                 : c.text == nullptr ? (dir_ / c.name).string()
+                                                     : write(c.name, c.text);
+        SCOPED_TRACE(path);
+        qvr::Recording rec;
+        std::string error;
+        EXPECT_FALSE(qvr::readRecording(path, c.options, rec, error));
+        EXPECT_EQ(error, path + c.message);
+        EXPECT_TRUE(rec.samples.empty());
+    }
+}
+
+// Bad bytes give a result or one error line, never a crash, a hang or a read past a buffer.
+TEST_F(Readers, HostileInputIsSkippedOrRefused)
+{
+    struct HostileCase {
+        const char* what;
+        std::string text;
+        qvr::ReadOptions options;
+        size_t count; // 0: refused
+        size_t skipped;
+    };
+    const std::string nuls("\0\x01\xff\n\0,\0\n\xef\xbb", 10);
+    const HostileCase cases[] = {
+        {"a field longer than a line may be", "1,2\n3," + std::string(qvr::kMaxLineBytes, '7') + "\n5,6\n",
+         options(), 2, 1},
+        {"binary junk with NULs", nuls + nuls, options(), 0, 0},
+        {"NULs inside a row", "1,2\n3," + std::string("\0", 1) + "\n", options(), 1, 1},
+        {"NaN, inf, out of range, overflow after scaling",
+         kPupilGaze +
+             "1,1,1,b,nan,0.5\n1,1,1,b,inf,0.5\n1,1,1,b,1e309,0.5\n1,1,1,b,1e308,0.5\n1,1,1,b,0.5,0.5\n",
+         options(10, 10), 1, 4},
+        {"unclosed quote and too few fields", kPupilGaze + "1,1,1,\"b,0.5,0.5\n1,1\n1,1,1,b,0.5,0.5\n",
+         options(10, 10), 1, 2},
+        {"no newline at all", "1e3,-2e2", options(), 1, 0},
+    };
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        qvr::Recording rec;
+        std::string error;
+        const std::string path = write("in.csv", c.text);
+        const bool ok = qvr::readRecording(path, c.options, rec, error);
+        EXPECT_EQ(ok, c.count > 0) << error;
+        EXPECT_EQ(rec.samples.size(), c.count);
+        EXPECT_EQ(rec.skippedRows, c.skipped);
+        if (!ok) {
+            EXPECT_EQ(error.rfind(path + ":", 0), 0u) << error;
+        }
+    }
+}
+
+TEST(RenderReaderNames, FormatNamesRoundTrip)
+{
+    for (qvr::Format f : {qvr::Format::Auto, qvr::Format::Pupil, qvr::Format::Neon, qvr::Format::Tobii,
+                          qvr::Format::EyeLink, qvr::Format::XY}) {
+        qvr::Format parsed = qvr::Format::Auto;
+        EXPECT_TRUE(qvr::parseFormat(qvr::formatName(f), parsed));
+        EXPECT_EQ(parsed, f);
+    }
+    qvr::Format unchanged = qvr::Format::Neon;
+    EXPECT_FALSE(qvr::parseFormat("csv", unchanged));
+    EXPECT_EQ(unchanged, qvr::Format::Neon);
+    qvr::Source source = qvr::Source::Auto;
+    EXPECT_TRUE(qvr::parseSource("gaze", source));
+    EXPECT_EQ(source, qvr::Source::Gaze);
+    EXPECT_STREQ(qvr::formatName(qvr::Format::EyeLink), "eyelink");
+}
+
+} // namespace
