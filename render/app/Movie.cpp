@@ -1,0 +1,247 @@
+// movie: every frame of the scene video with the recording up to its time,
+// encoded in process by the encoder's own library. Drawing (GL, this thread)
+// and encoding (a thread of its own) overlap by one frame.
+#include "app/Canvas.h"
+#include "app/GlContext.h"
+#include "app/Output.h"
+#include "app/Progress.h"
+#include "app/Render.h"
+#include "video/VideoRes.h"
+#include "video/Videoplay.h"
+#include "video/mpgloader.h"
+
+#include "qv_encode.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace qvr {
+
+namespace {
+
+// Frames the video says it has (0 when it does not say), for the progress bar.
+long frameCountOf(const std::string& path, double fps)
+{
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return 0;
+    long frames = 0;
+    if (avformat_find_stream_info(format, nullptr) >= 0) {
+        const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (stream >= 0 && format->streams[stream]->nb_frames > 0)
+            frames = static_cast<long>(format->streams[stream]->nb_frames);
+        else if (format->duration > 0)
+            frames = static_cast<long>(std::llround(format->duration / double(AV_TIME_BASE) * fps));
+    }
+    avformat_close_input(&format);
+    return frames;
+}
+
+// One frame in flight: the drawing thread draws the next frame while the
+// encoder thread encodes the last. Serial (the benchmarks' model, asked for by
+// QUORVEX_RENDER_SERIAL=1) encodes each frame before the next is drawn.
+class EncoderThread {
+public:
+    EncoderThread(qv_encoder* encoder, int width, bool serial) : m_encoder(encoder), m_width(width)
+    {
+        m_busy = !serial; // the thread says when it first waits
+        if (!serial)
+            m_thread = std::thread([this] { run(); });
+    }
+    ~EncoderThread()
+    {
+        if (!m_thread.joinable())
+            return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    // Hands over a frame (swapped with the caller's buffer); false once encoding failed.
+    bool submit(std::vector<uint8_t>& frame)
+    {
+        if (!m_thread.joinable()) {
+            if (m_error.empty())
+                m_error = encode(frame);
+            return m_error.empty();
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_full || !m_error.empty(); });
+        if (!m_error.empty())
+            return false;
+        m_pending.swap(frame);
+        m_full = true;
+        m_changed.notify_all();
+        return true;
+    }
+    // Waits until every frame handed over is encoded; the first error, if any.
+    std::string drain()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return (!m_full && !m_busy) || !m_error.empty(); });
+        return m_error;
+    }
+
+private:
+    void run()
+    {
+        std::vector<uint8_t> frame;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_busy = false;
+                m_changed.notify_all();
+                m_changed.wait(lock, [this] { return m_full || m_closing; });
+                if (!m_full)
+                    return;
+                frame.swap(m_pending);
+                m_full = false;
+                m_busy = true;
+                m_changed.notify_all();
+            }
+            std::string error = encode(frame);
+            if (!error.empty()) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_error = std::move(error);
+                m_busy = false;
+                m_changed.notify_all();
+                return;
+            }
+        }
+    }
+
+    // One frame into the movie: empty, or why it failed.
+    std::string encode(const std::vector<uint8_t>& frame)
+    {
+        char why[256] = "";
+        const ptrdiff_t stride = static_cast<ptrdiff_t>(m_width) * 4;
+        return qv_encode_frame(m_encoder, frame.data(), stride, 1, why, sizeof why) >= 0 ? std::string() : why;
+    }
+
+    qv_encoder* m_encoder;
+    int m_width;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<uint8_t> m_pending;
+    bool m_full = false, m_busy = false, m_closing = false;
+    std::string m_error;
+    std::thread m_thread;
+};
+
+struct ClipCloser {
+    void operator()(VideoRes* clip) const { qv::releaseClip(clip); }
+};
+
+// The frame a sample belongs to: Pupil rows carry it, others by time.
+long frameOf(const Sample& s, double fps, double timeOffset)
+{
+    if (s.frame >= 0)
+        return s.frame;
+    if (!std::isfinite(s.timeS))
+        return 0;
+    return static_cast<long>(std::floor((s.timeS - timeOffset) * fps));
+}
+
+} // namespace
+
+int renderMovie(const Options& o)
+{
+    std::string error;
+    if (!qv_encode_supported(o.output.c_str()))
+        return complain(kUsageError, "the output " + o.output + " must end in .mp4 (or .mkv, .mov, .avi)");
+    if (!outputWritable(o.output, error))
+        return complain(kUsageError, error);
+    std::unique_ptr<VideoRes, ClipCloser> clip(qv::openClip(strdup(o.video.c_str()), nullptr));
+    if (clip == nullptr || clip->mpgloader == nullptr)
+        return complain(kUsageError, o.video + ": the video loader cannot open it");
+    const int width = clip->width & ~1, height = clip->height & ~1;
+    const double fps = clip->mpgloader->fps > 0 ? clip->mpgloader->fps : 30.0;
+    if (width < 2 || height < 2)
+        return complain(kUsageError, o.video + ": no picture in the video");
+
+    std::vector<Recording> recordings;
+    std::vector<Aoi> aois;
+    if (!readInputs(o, clip->width, clip->height, recordings, aois, error))
+        return complain(kUsageError, error);
+    // Samples in the order their frames come, each with its frame.
+    Recording& recording = recordings[0];
+    std::stable_sort(recording.samples.begin(), recording.samples.end(), [&](const Sample& a, const Sample& b) {
+        return frameOf(a, fps, o.timeOffset) < frameOf(b, fps, o.timeOffset);
+    });
+    std::vector<long> frames;
+    for (const Sample& s : recording.samples)
+        frames.push_back(frameOf(s, fps, o.timeOffset));
+
+    auto context = OffscreenContext::create(o.useGlx ? GlApi::Glx : GlApi::Egl, width, height, error);
+    if (context == nullptr)
+        return complain(kRenderFailed, error);
+    Canvas canvas(o, width, height);
+    if (!canvas.prepare(recordings, std::move(aois), error))
+        return complain(kRenderFailed, error);
+    VideoRes* video = clip.get();
+    canvas.useBase([video] { qv::drawClip(video, 0, 0, video->width, video->height, 0, 0, video->width, video->height); });
+
+    PendingOutput output(o.output);
+    qv_encode_options encodeOptions;
+    qv_encode_default_options(&encodeOptions);
+    char why[256] = "";
+    const int rate = std::max(1, static_cast<int>(std::lround(fps)));
+    qv_encoder* encoder = qv_encode_open(output.temporary().c_str(), width, height, rate, &encodeOptions, why, sizeof why);
+    if (encoder == nullptr)
+        return complain(kRenderFailed, why);
+
+    Progress progress("movie", frameCountOf(o.video, fps));
+    std::vector<uint8_t> pixels;
+    size_t next = 0; // samples drawn so far
+    const Sample* eye = nullptr;
+    long eyeFrame = 0;
+    // The eye's dot stays up to half a second after its last sample.
+    const long eyeFrames = std::max(1L, std::lround(fps / 2));
+    long frame = 0;
+    {
+        EncoderThread encoding(encoder, width, std::getenv("QUORVEX_RENDER_SERIAL") != nullptr);
+        for (;; ++frame) {
+            const int loaded = qv::loadClipFrame(*clip, static_cast<int>(frame));
+            if (loaded < 0 || (frame > 0 && !clip->mpgloader->freshFrame()))
+                break;
+            for (; next < frames.size() && frames[next] <= frame; ++next) {
+                canvas.addHeatSample(recording, recording.samples[next]);
+                eye = &recording.samples[next];
+                eyeFrame = frames[next];
+            }
+            canvas.draw(static_cast<long>(next));
+            if (eye != nullptr && frame - eyeFrame <= eyeFrames && canvas.overlay() != nullptr)
+                canvas.overlay()->drawEye(eye->x, eye->y);
+            readFrame(width, height, pixels);
+            if (!encoding.submit(pixels))
+                break;
+            progress.update(frame + 1);
+        }
+        error = encoding.drain();
+    }
+    progress.finish(frame);
+    if (!error.empty()) {
+        qv_encode_abort(encoder);
+        return complain(kRenderFailed, error);
+    }
+    if (qv_encode_close(encoder, why, sizeof why) != 0)
+        return complain(kRenderFailed, why);
+    if (!output.commit(error))
+        return complain(kRenderFailed, error);
+    std::fprintf(stderr, "quorvex-render: wrote %s (%ld frames of %dx%d at %d frames/s) with %s\n",
+                 o.output.c_str(), frame, width, height, rate, context->renderer().c_str());
+    return kRendered;
+}
+
+} // namespace qvr

@@ -1,0 +1,36 @@
+// quorvex-render: the library's heat maps and gaze-overlay movies from the
+// files eye trackers export, without a display.
+#include "app/Options.h"
+#include "app/Render.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    qvr::Options options;
+    std::string error;
+    switch (qvr::parseOptions(argc, argv, options, error)) {
+    case qvr::ParseResult::Help:
+        std::fputs(qvr::helpText(argc > 1 && argv[1][0] != '-' ? argv[1] : "").c_str(), stdout);
+        return 0;
+    case qvr::ParseResult::Error:
+        return qvr::complain(qvr::kUsageError, error);
+    case qvr::ParseResult::Run:
+        break;
+    }
+    // The library reports its progress on stdout; a render's stdout stays
+    // quiet unless asked.
+    if (!options.verbose) {
+        std::fflush(stdout);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDOUT_FILENO);
+            close(null);
+        }
+    }
+    return options.command == qvr::Command::Movie ? qvr::renderMovie(options) : qvr::renderPicture(options);
+}

@@ -1,0 +1,294 @@
+// quorvex-render as a lab runs it: a process per render, checked by its exit
+// status, its one line on stderr, and probes of what it wrote.
+#include "support/Process.h"
+#include "support/VideoClips.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Run {
+    int status;
+    std::string err;
+};
+
+std::string workDir()
+{
+    static const std::string dir = [] {
+        char name[] = "/tmp/qv-render-XXXXXX";
+        return std::string(mkdtemp(name));
+    }();
+    return dir;
+}
+
+std::string writeFile(const std::string& name, const std::string& text)
+{
+    const std::string path = workDir() + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+Run render(const std::string& args, const std::string& env = "")
+{
+    const std::string errPath = workDir() + "/stderr.txt";
+    const std::string command = env + " " QV_RENDER " " + args + " 2>" + errPath + " >/dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, qvtest::readFile(errPath)};
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Files whose names start with ".quorvex-render-" in the work folder.
+int leftoverTemporaries()
+{
+    int n = 0;
+    DIR* dir = opendir(workDir().c_str());
+    for (dirent* e = dir ? readdir(dir) : nullptr; e != nullptr; e = readdir(dir))
+        n += std::string(e->d_name).rfind(".quorvex-render-", 0) == 0;
+    if (dir)
+        closedir(dir);
+    return n;
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb; // top row first
+    const uint8_t* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+Picture loadPng(const std::string& path)
+{
+    Picture p;
+    FIBITMAP* raw = FreeImage_Load(FIF_PNG, path.c_str(), 0);
+    if (raw == nullptr)
+        return p;
+    FIBITMAP* bmp = FreeImage_ConvertTo24Bits(raw);
+    p.width = static_cast<int>(FreeImage_GetWidth(bmp));
+    p.height = static_cast<int>(FreeImage_GetHeight(bmp));
+    p.rgb.resize(static_cast<size_t>(p.width) * p.height * 3);
+    for (int y = 0; y < p.height; ++y) {
+        const BYTE* row = FreeImage_GetScanLine(bmp, p.height - 1 - y);
+        for (int x = 0; x < p.width; ++x) {
+            p.rgb[(static_cast<size_t>(y) * p.width + x) * 3 + 0] = row[x * 3 + FI_RGBA_RED];
+            p.rgb[(static_cast<size_t>(y) * p.width + x) * 3 + 1] = row[x * 3 + FI_RGBA_GREEN];
+            p.rgb[(static_cast<size_t>(y) * p.width + x) * 3 + 2] = row[x * 3 + FI_RGBA_BLUE];
+        }
+    }
+    FreeImage_Unload(bmp);
+    FreeImage_Unload(raw);
+    return p;
+}
+
+// A stimulus whose left half is dark blue and right half light grey, so a
+// probe also tells a mirrored picture.
+std::string writeStimulus(const std::string& name, int width, int height)
+{
+    FIBITMAP* bmp = FreeImage_Allocate(width, height, 24);
+    for (int y = 0; y < height; ++y) {
+        BYTE* row = FreeImage_GetScanLine(bmp, y);
+        for (int x = 0; x < width; ++x) {
+            const bool left = x < width / 2;
+            row[x * 3 + FI_RGBA_RED] = left ? 20 : 200;
+            row[x * 3 + FI_RGBA_GREEN] = left ? 30 : 200;
+            row[x * 3 + FI_RGBA_BLUE] = left ? 120 : 200;
+        }
+    }
+    const std::string path = workDir() + "/" + name;
+    FreeImage_Save(FIF_PNG, bmp, path.c_str(), 0);
+    FreeImage_Unload(bmp);
+    return path;
+}
+
+// Pupil gaze rows (normalised, origin bottom left): a dense cloud around
+// (cx, cy) pixels of a width x height picture, and a few points elsewhere.
+std::string pupilGaze(const std::string& name, double cx, double cy, int width, int height, int dense)
+{
+    std::string text = "gaze_timestamp,world_index,confidence,norm_pos_x,norm_pos_y,base_data\n";
+    unsigned seed = 7;
+    auto noise = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return ((seed >> 8) % 2001) / 1000.0 - 1.0;
+    };
+    for (int i = 0; i < dense; ++i) {
+        const double x = cx + 12 * noise(), y = cy + 12 * noise();
+        text += std::to_string(i * 0.004) + "," + std::to_string(i / 8) + ",0.95," + std::to_string(x / width) +
+                "," + std::to_string(1 - y / height) + ",\"1.2-0 1.3-1\"\n";
+    }
+    for (int i = 0; i < 20; ++i)
+        text += "9.0,100,0.9," + std::to_string(0.1 + 0.01 * i) + ",0.2,\n";
+    return writeFile(name, text);
+}
+
+// The pixel where the heat is reddest (red over green, the table's hot end).
+std::pair<int, int> reddest(const Picture& p)
+{
+    int best = -1000, bx = -1, by = -1;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const int score = p.at(x, y)[0] - p.at(x, y)[1];
+            if (score > best) {
+                best = score;
+                bx = x;
+                by = y;
+            }
+        }
+    return {bx, by};
+}
+
+TEST(RenderCli, HeatmapShowsTheDensestPlaceHottestAndTheStimulusElsewhere)
+{
+    const std::string stimulus = writeStimulus("stimulus.png", 640, 400);
+    const std::string data = pupilGaze("gaze_positions.csv", 480, 120, 640, 400, 3000);
+    const std::string out = workDir() + "/heat.png";
+    const Run run = render("heatmap --data " + data + " --stimulus " + stimulus + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Picture p = loadPng(out);
+    ASSERT_EQ(p.width, 640);
+    ASSERT_EQ(p.height, 400);
+    const auto hot = reddest(p);
+    EXPECT_LT(std::hypot(hot.first - 480, hot.second - 120), 16) << hot.first << "," << hot.second;
+    EXPECT_GT(p.at(hot.first, hot.second)[0], 180); // red
+    EXPECT_LT(p.at(hot.first, hot.second)[1], 110);
+    // Far from every point the stimulus shows as it is (both halves).
+    for (const auto& probe : {std::pair<int, int>{60, 350}, {600, 380}}) {
+        const uint8_t* px = p.at(probe.first, probe.second);
+        const bool left = probe.first < 320;
+        EXPECT_NEAR(px[0], left ? 20 : 200, 2);
+        EXPECT_NEAR(px[2], left ? 120 : 200, 2);
+    }
+    EXPECT_EQ(leftoverTemporaries(), 0);
+}
+
+TEST(RenderCli, AggregateGivesEveryRecordingTheSameWeight)
+{
+    // One recording with many points, one with few: normalised, both places heat alike.
+    const std::string a = pupilGaze("a_gaze_positions.csv", 150, 150, 600, 300, 4000);
+    const std::string b = pupilGaze("b_gaze_positions.csv", 450, 150, 600, 300, 400);
+    const std::string out = workDir() + "/aggregate.png";
+    const Run run = render("aggregate --size 600x300 -o " + out + " " + a + " " + b);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Picture p = loadPng(out);
+    ASSERT_EQ(p.width, 600);
+    const uint8_t* left = p.at(150, 150);
+    const uint8_t* right = p.at(450, 150);
+    EXPECT_GT(left[0], 150);
+    EXPECT_NEAR(left[0], right[0], 40);
+    EXPECT_NEAR(left[1], right[1], 40);
+    // The grey field where nobody looked.
+    EXPECT_NEAR(p.at(300, 20)[0], 128, 2);
+}
+
+TEST(RenderCli, MovieHasEveryFrameOfTheSceneVideoAtItsSizeAndRate)
+{
+    const std::string video = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, 320, 240, 40});
+    ASSERT_FALSE(video.empty());
+    const std::string fixations = writeFile("fixations.csv",
+                                            "id,start_timestamp,duration,start_frame_index,end_frame_index,"
+                                            "norm_pos_x,norm_pos_y,dispersion,confidence,method,base_data\n"
+                                            "1,0.1,200,2,7,0.25,0.75,1.1,0.9,pupil,\"a b\"\n"
+                                            "2,0.5,300,12,20,0.75,0.25,1.0,0.9,pupil,\"c d\"\n");
+    const std::string out = workDir() + "/movie.mp4";
+    const Run run = render("movie --data " + fixations + " --video " + video + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string probe = workDir() + "/probe.txt";
+    const std::string command = std::string(QV_FFPROBE) +
+                                " -v error -count_frames -select_streams v:0 -show_entries "
+                                "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of csv=p=0 " +
+                                out + " > " + probe;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(qvtest::readFile(probe), "h264,320,240,25/1,40\n");
+}
+
+struct BadInput {
+    const char* label;
+    std::string args; // OUT is appended as "-o <work>/bad.png" unless the row has its own
+    int status;
+    const char* says;
+};
+
+TEST(RenderCli, BadInputIsRefusedWithOneLineAndNoOutput)
+{
+    const std::string stim = writeStimulus("small.png", 64, 48);
+    const std::string gaze = pupilGaze("ok_gaze_positions.csv", 30, 20, 64, 48, 50);
+    const std::string junk = writeFile("junk.csv", std::string("\x00\x01\xff\xfe binary\x00\n\x07", 16));
+    const std::string nans = writeFile("nan.csv", "1e999,5\nnan,3\ninf,-inf\n");
+    std::string huge = "x,y\n" + std::string(32 << 20, 'a') + ",1\n";
+    const std::string hugeField = writeFile("huge.csv", huge);
+    huge.clear();
+    const std::string noColumn = writeFile("nocolumn_gaze.csv", "gaze_timestamp,world_index,confidence,norm_pos_x\n1,1,1,0.5\n");
+    const std::string aoiBad = writeFile("aoi.json", "[{\"name\": \"a\", \"points\": [[1, 2], [3]]}]");
+    const std::string corrupt = writeFile("corrupt.png", "\x89PNG\r\n\x1a\nnot really");
+    const std::string bad = workDir() + "/bad.png";
+    const std::vector<BadInput> rows = {
+        {"no command", "", 2, "no command"},
+        {"unknown command", "draw", 2, "unknown command 'draw'"},
+        {"unknown option", "heatmap --data " + gaze + " --size 64x48 --colour red", 2, "unknown option --colour"},
+        {"no output", "heatmap --data " + gaze + " --size 64x48 -o", 2, "needs a value"},
+        {"bad size", "heatmap --data " + gaze + " --size 64by48", 2, "bad --size"},
+        {"bad sigma", "heatmap --data " + gaze + " --size 64x48 --sigma -3", 2, "bad --sigma"},
+        {"missing data file", "heatmap --data " + workDir() + "/none.csv --size 64x48", 2, "none.csv"},
+        {"directory as data", "heatmap --data " + workDir() + " --size 64x48", 2, workDir().c_str()},
+        {"binary junk", "heatmap --data " + junk + " --size 64x48", 2, "junk.csv"},
+        {"only NaN and infinities", "heatmap --data " + nans + " --size 64x48", 2, "nan.csv"},
+        {"a 32 MiB field", "heatmap --data " + hugeField + " --size 64x48", 2, "huge.csv"},
+        {"missing column", "heatmap --data " + noColumn + " --size 64x48", 2, "norm_pos_y"},
+        {"corrupt stimulus", "heatmap --data " + gaze + " --stimulus " + corrupt, 2, "corrupt.png"},
+        {"malformed AOI file", "heatmap --data " + gaze + " --size 64x48 --layers aoi --aoi " + aoiBad, 2, "aoi.json"},
+        {"output not a PNG", "heatmap --data " + gaze + " --size 64x48 -o " + workDir() + "/x.jpg", 2, ".png"},
+        {"output folder missing", "heatmap --data " + gaze + " --size 64x48 -o /nonexistent/x.png", 2, "/nonexistent"},
+        {"movie without video", "movie --data " + gaze, 2, "--video"},
+        {"video that is no video", "movie --data " + gaze + " --video " + junk + " -o " + workDir() + "/m.mp4", 2,
+         "junk.csv"},
+    };
+    for (const BadInput& row : rows) {
+        std::remove(bad.c_str());
+        const bool ownOutput = row.args.find(" -o") != std::string::npos || row.args.empty() ||
+                               row.args.find(' ') == std::string::npos;
+        const Run run = render(row.args + (ownOutput ? "" : " -o " + bad));
+        EXPECT_EQ(run.status, row.status) << row.label << ": " << run.err;
+        EXPECT_EQ(qvtest::countOf(run.err, "\n"), 1) << row.label << ": " << run.err;
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << row.label << ": " << run.err;
+        EXPECT_FALSE(exists(bad)) << row.label;
+    }
+    EXPECT_EQ(leftoverTemporaries(), 0);
+}
+
+TEST(RenderCli, EveryCommandAnswersHelp)
+{
+    for (const char* command : {"", "heatmap", "movie", "aggregate"}) {
+        const Run run = render(std::string(command) + " --help");
+        EXPECT_EQ(run.status, 0) << command;
+    }
+}
+
+// Under an X server (the ctest entry runs it in a private Xvfb): GLX draws
+// what EGL draws, pixel for pixel.
+TEST(RenderCliGlx, GlxAndEglRenderTheSamePicture)
+{
+    if (std::getenv("DISPLAY") == nullptr)
+        GTEST_SKIP() << "needs an X display";
+    const std::string stimulus = writeStimulus("glx.png", 320, 200);
+    const std::string data = pupilGaze("glx_gaze_positions.csv", 100, 60, 320, 200, 500);
+    const std::string egl = workDir() + "/egl.png", glx = workDir() + "/glx.png";
+    const std::string args = "heatmap --layers heatmap,fixations --data " + data + " --stimulus " + stimulus;
+    ASSERT_EQ(render(args + " -o " + egl).status, 0);
+    ASSERT_EQ(render(args + " --gl glx -o " + glx).status, 0);
+    EXPECT_EQ(loadPng(egl).rgb, loadPng(glx).rgb);
+}
+
+} // namespace
