@@ -38,7 +38,8 @@ double heatWeight(const Options& o, const Recording& r, const Sample& s)
     return s.durationMs > 0 ? s.durationMs : 1.0;
 }
 
-Canvas::Canvas(const Options& options, int width, int height) : m_options(options), m_width(width), m_height(height)
+Canvas::Canvas(const Options& options, int width, int height)
+    : m_options(options), m_width(width), m_height(height)
 {
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);

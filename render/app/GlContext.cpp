@@ -159,7 +159,8 @@ std::unique_ptr<OffscreenContext::Platform> makeGlx(std::string& error)
 
 } // namespace
 
-std::unique_ptr<OffscreenContext> OffscreenContext::create(GlApi api, int width, int height, std::string& error)
+std::unique_ptr<OffscreenContext> OffscreenContext::create(GlApi api, int width, int height,
+                                                           std::string& error)
 {
     std::unique_ptr<OffscreenContext> context(new OffscreenContext());
     context->m_platform = api == GlApi::Egl ? makeEgl(error) : makeGlx(error);

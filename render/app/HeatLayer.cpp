@@ -104,7 +104,8 @@ double HeatLayer::blurredPeak() const
     for (int k = 0; k <= reach; ++k)
         kernel[k] = std::exp(-k * k / (2 * sigma * sigma)) / std::sqrt(2 * M_PI * sigma * sigma);
     for (int r = 0; r < rows; ++r)
-        blurLine(&coarse[static_cast<size_t>(r) * cols], &blurred[static_cast<size_t>(r) * cols], cols, 1, kernel);
+        blurLine(&coarse[static_cast<size_t>(r) * cols], &blurred[static_cast<size_t>(r) * cols], cols, 1,
+                 kernel);
     for (int c = 0; c < cols; ++c)
         blurLine(&blurred[c], &coarse[c], rows, cols, kernel);
     // Per fine cell: a coarse cell holds kCoarse^2 of them.
@@ -185,7 +186,9 @@ void HeatLayer::draw()
     glMatrixMode(GL_MODELVIEW);
     // A tile shows heat from cells up to the kernel's reach beyond it.
     const auto first = [](int cell) { return std::max(0, cell - kKernelReach) / kTileInner; };
-    const auto last = [](int cell, int cells) { return std::min(cells - 1, cell + kKernelReach) / kTileInner; };
+    const auto last = [](int cell, int cells) {
+        return std::min(cells - 1, cell + kKernelReach) / kTileInner;
+    };
     for (int ty = first(m_minRow); ty <= last(m_maxRow, m_rows); ++ty)
         for (int tx = first(m_minCol); tx <= last(m_maxCol, m_cols); ++tx)
             drawTile(tx, ty);

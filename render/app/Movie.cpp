@@ -24,6 +24,8 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace qvr {
 
 namespace {
@@ -126,7 +128,8 @@ private:
     {
         char why[256] = "";
         const ptrdiff_t stride = static_cast<ptrdiff_t>(m_width) * 4;
-        return qv_encode_frame(m_encoder, frame.data(), stride, 1, why, sizeof why) >= 0 ? std::string() : why;
+        return qv_encode_frame(m_encoder, frame.data(), stride, 1, why, sizeof why) >= 0 ? std::string()
+                                                                                         : why;
     }
 
     qv_encoder* m_encoder;
@@ -138,6 +141,41 @@ private:
     std::string m_error;
     std::thread m_thread;
 };
+
+// Opens the scene video through the MPEG loader plug-in. The plug-in and
+// FFmpeg say why a file fails on stderr; that goes to a scratch file, and its
+// last line becomes part of the renderer's one line.
+VideoRes* openVideo(const std::string& path, bool verbose, std::string& why)
+{
+    if (verbose)
+        return qv::openClip(strdup(path.c_str()), nullptr);
+    std::fflush(stderr);
+    FILE* scratch = std::tmpfile();
+    const int saved = dup(STDERR_FILENO);
+    if (scratch == nullptr || saved < 0) {
+        if (scratch != nullptr)
+            std::fclose(scratch);
+        return qv::openClip(strdup(path.c_str()), nullptr);
+    }
+    dup2(fileno(scratch), STDERR_FILENO);
+    const int level = av_log_get_level();
+    av_log_set_level(AV_LOG_QUIET);
+    VideoRes* clip = qv::openClip(strdup(path.c_str()), nullptr);
+    av_log_set_level(level);
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::rewind(scratch);
+    char line[512];
+    while (std::fgets(line, sizeof line, scratch) != nullptr)
+        why = line;
+    std::fclose(scratch);
+    const size_t colon = why.rfind(": cannot");
+    why = colon == std::string::npos ? std::string() : why.substr(colon + 2);
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r'))
+        why.pop_back();
+    return clip;
+}
 
 struct ClipCloser {
     void operator()(VideoRes* clip) const { qv::releaseClip(clip); }
@@ -162,9 +200,11 @@ int renderMovie(const Options& o)
         return complain(kUsageError, "the output " + o.output + " must end in .mp4 (or .mkv, .mov, .avi)");
     if (!outputWritable(o.output, error))
         return complain(kUsageError, error);
-    std::unique_ptr<VideoRes, ClipCloser> clip(qv::openClip(strdup(o.video.c_str()), nullptr));
+    std::string loaderSays;
+    std::unique_ptr<VideoRes, ClipCloser> clip(openVideo(o.video, o.verbose, loaderSays));
     if (clip == nullptr || clip->mpgloader == nullptr)
-        return complain(kUsageError, o.video + ": the video loader cannot open it");
+        return complain(kUsageError, o.video + ": the video loader cannot open it" +
+                                         (loaderSays.empty() ? "" : " (" + loaderSays + ")"));
     const int width = clip->width & ~1, height = clip->height & ~1;
     const double fps = clip->mpgloader->fps > 0 ? clip->mpgloader->fps : 30.0;
     if (width < 2 || height < 2)
@@ -176,9 +216,10 @@ int renderMovie(const Options& o)
         return complain(kUsageError, error);
     // Samples in the order their frames come, each with its frame.
     Recording& recording = recordings[0];
-    std::stable_sort(recording.samples.begin(), recording.samples.end(), [&](const Sample& a, const Sample& b) {
-        return frameOf(a, fps, o.timeOffset) < frameOf(b, fps, o.timeOffset);
-    });
+    std::stable_sort(recording.samples.begin(), recording.samples.end(),
+                     [&](const Sample& a, const Sample& b) {
+                         return frameOf(a, fps, o.timeOffset) < frameOf(b, fps, o.timeOffset);
+                     });
     std::vector<long> frames;
     for (const Sample& s : recording.samples)
         frames.push_back(frameOf(s, fps, o.timeOffset));
@@ -190,14 +231,17 @@ int renderMovie(const Options& o)
     if (!canvas.prepare(recordings, std::move(aois), error))
         return complain(kRenderFailed, error);
     VideoRes* video = clip.get();
-    canvas.useBase([video] { qv::drawClip(video, 0, 0, video->width, video->height, 0, 0, video->width, video->height); });
+    canvas.useBase([video] {
+        qv::drawClip(video, 0, 0, video->width, video->height, 0, 0, video->width, video->height);
+    });
 
     PendingOutput output(o.output);
     qv_encode_options encodeOptions;
     qv_encode_default_options(&encodeOptions);
     char why[256] = "";
     const int rate = std::max(1, static_cast<int>(std::lround(fps)));
-    qv_encoder* encoder = qv_encode_open(output.temporary().c_str(), width, height, rate, &encodeOptions, why, sizeof why);
+    qv_encoder* encoder =
+        qv_encode_open(output.temporary().c_str(), width, height, rate, &encodeOptions, why, sizeof why);
     if (encoder == nullptr)
         return complain(kRenderFailed, why);
 

@@ -38,7 +38,8 @@ const char* const kCommonHelp = R"(
   -h, --help          this help
 )";
 
-const char* const kHeatmapHelp = R"(usage: quorvex-render heatmap --data FILE [--stimulus IMAGE | --size WxH] [options] -o OUT.png
+const char* const kHeatmapHelp =
+    R"(usage: quorvex-render heatmap --data FILE [--stimulus IMAGE | --size WxH] [options] -o OUT.png
 
 Draws one recording's heat map (and the layers asked for) over the stimulus.
   --data FILE         fixations or gaze export of one recording
@@ -56,7 +57,8 @@ the heat map growing, fixations, scan path and the eye's position.
                       Pupil rows carry the world frame index, which is used instead
 Layers: all of them unless --layers says otherwise.)";
 
-const char* const kAggregateHelp = R"(usage: quorvex-render aggregate [--stimulus IMAGE | --size WxH] [options] -o OUT.png FILE...
+const char* const kAggregateHelp =
+    R"(usage: quorvex-render aggregate [--stimulus IMAGE | --size WxH] [options] -o OUT.png FILE...
 
 Sums the heat maps of every FILE on one stimulus; each recording is first
 normalised to the same total weight.
@@ -100,7 +102,8 @@ bool parseLayers(const std::string& list, Layers& layers)
     size_t start = 0;
     while (start <= list.size()) {
         const size_t comma = list.find(',', start);
-        const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string name =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (name == "heatmap")
             layers.heatmap = true;
         else if (name == "fixations")
@@ -315,7 +318,8 @@ ParseResult parseOptions(int argc, char** argv, Options& options, std::string& e
     if (!layersGiven) {
         options.layers.heatmap = true;
         if (options.command == Command::Movie)
-            options.layers.fixations = options.layers.scanpath = options.layers.numbers = options.layers.aoi = true;
+            options.layers.fixations = options.layers.scanpath = options.layers.numbers = options.layers.aoi =
+                true;
     }
     if (options.layers.aoi && options.aoiFile.empty() && layersGiven) {
         error = "--layers names aoi but no --aoi FILE is given";

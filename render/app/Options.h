@@ -26,9 +26,9 @@ struct Options {
     int width = 0, height = 0; // --size, when no stimulus gives it
     Format format = Format::Auto;
     Source source = Source::Auto;
-    double sigma = 16.0;  // pixels
+    double sigma = 16.0; // pixels
     Weight weight = Weight::Auto;
-    double alpha = 1.0;   // opacity of the heat layer over the picture
+    double alpha = 1.0; // opacity of the heat layer over the picture
     Layers layers;
     double timeOffset = 0.0; // data time of the video's first frame, seconds
     double minConfidence = 0.6;

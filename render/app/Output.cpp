@@ -98,8 +98,9 @@ bool savePng(const std::string& path, const std::vector<uint8_t>& bgra, int widt
              std::string& error)
 {
     // FreeImage's 32-bit pictures are B G R A, bottom row first: as read back.
-    FIBITMAP* picture = FreeImage_ConvertFromRawBits(const_cast<BYTE*>(bgra.data()), width, height, width * 4, 32,
-                                                     FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, FALSE);
+    FIBITMAP* picture =
+        FreeImage_ConvertFromRawBits(const_cast<BYTE*>(bgra.data()), width, height, width * 4, 32,
+                                     FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK, FALSE);
     FIBITMAP* rgb = picture != nullptr ? FreeImage_ConvertTo24Bits(picture) : nullptr;
     const bool saved = rgb != nullptr && FreeImage_Save(FIF_PNG, rgb, path.c_str(), PNG_Z_BEST_SPEED);
     if (rgb != nullptr)

@@ -134,8 +134,8 @@ void Overlay::draw(const Options& options, long shown)
 
 void Overlay::drawEye(double x, double y)
 {
-    m_circles->drawSingleCircle(static_cast<float>(x), static_cast<float>(y), 9.0f, 9.0f, 1.0f, 0.15f, 0.15f, 1,
-                                0.85f);
+    m_circles->drawSingleCircle(static_cast<float>(x), static_cast<float>(y), 4.0f, 4.0f, 1.0f, 0.15f, 0.15f,
+                                1, 0.85f);
 }
 
 } // namespace qvr

@@ -36,8 +36,9 @@ bool stimulusSize(const std::string& path, int& width, int& height, std::string&
     const long bytes = std::ftell(file);
     std::rewind(file);
     qv::ImageHeader header;
-    const char* why = bytes < 0 ? "not a regular file" : qv::probeImage(file, static_cast<uint64_t>(bytes),
-                                                                         uint64_t(16384) * 16384, header);
+    const char* why =
+        bytes < 0 ? "not a regular file"
+                  : qv::probeImage(file, static_cast<uint64_t>(bytes), uint64_t(16384) * 16384, header);
     std::fclose(file);
     if (why != nullptr) {
         error = path + ": not a usable image: " + why;

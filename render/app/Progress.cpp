@@ -7,8 +7,7 @@ namespace qvr {
 
 Progress::Progress(std::string what, long total)
     : m_what(std::move(what)), m_total(total), m_terminal(isatty(STDERR_FILENO) == 1)
-{
-}
+{ }
 
 void Progress::update(long done)
 {
@@ -29,7 +28,8 @@ void Progress::update(long done)
     }
     const int tenth = static_cast<int>(10 * clamped / m_total);
     for (; m_lastTenth < tenth; ++m_lastTenth)
-        std::fprintf(stderr, "%s: %d%% (%ld of %ld)\n", m_what.c_str(), (m_lastTenth + 1) * 10, clamped, m_total);
+        std::fprintf(stderr, "%s: %d%% (%ld of %ld)\n", m_what.c_str(), (m_lastTenth + 1) * 10, clamped,
+                     m_total);
 }
 
 void Progress::finish(long done)

@@ -17,10 +17,8 @@ int main(int argc, char** argv)
     case qvr::ParseResult::Help:
         std::fputs(qvr::helpText(argc > 1 && argv[1][0] != '-' ? argv[1] : "").c_str(), stdout);
         return 0;
-    case qvr::ParseResult::Error:
-        return qvr::complain(qvr::kUsageError, error);
-    case qvr::ParseResult::Run:
-        break;
+    case qvr::ParseResult::Error: return qvr::complain(qvr::kUsageError, error);
+    case qvr::ParseResult::Run: break;
     }
     // The library reports its progress on stdout; a render's stdout stays
     // quiet unless asked.

@@ -18,7 +18,7 @@
 
 namespace {
 
-struct Run {
+struct Result {
     int status;
     std::string err;
 };
@@ -39,7 +39,7 @@ std::string writeFile(const std::string& name, const std::string& text)
     return path;
 }
 
-Run render(const std::string& args, const std::string& env = "")
+Result render(const std::string& args, const std::string& env = "")
 {
     const std::string errPath = workDir() + "/stderr.txt";
     const std::string command = env + " " QV_RENDER " " + args + " 2>" + errPath + " >/dev/null";
@@ -126,8 +126,8 @@ std::string pupilGaze(const std::string& name, double cx, double cy, int width, 
     };
     for (int i = 0; i < dense; ++i) {
         const double x = cx + 12 * noise(), y = cy + 12 * noise();
-        text += std::to_string(i * 0.004) + "," + std::to_string(i / 8) + ",0.95," + std::to_string(x / width) +
-                "," + std::to_string(1 - y / height) + ",\"1.2-0 1.3-1\"\n";
+        text += std::to_string(i * 0.004) + "," + std::to_string(i / 8) + ",0.95," +
+                std::to_string(x / width) + "," + std::to_string(1 - y / height) + ",\"1.2-0 1.3-1\"\n";
     }
     for (int i = 0; i < 20; ++i)
         text += "9.0,100,0.9," + std::to_string(0.1 + 0.01 * i) + ",0.2,\n";
@@ -155,7 +155,7 @@ TEST(RenderCli, HeatmapShowsTheDensestPlaceHottestAndTheStimulusElsewhere)
     const std::string stimulus = writeStimulus("stimulus.png", 640, 400);
     const std::string data = pupilGaze("gaze_positions.csv", 480, 120, 640, 400, 3000);
     const std::string out = workDir() + "/heat.png";
-    const Run run = render("heatmap --data " + data + " --stimulus " + stimulus + " -o " + out);
+    const Result run = render("heatmap --data " + data + " --stimulus " + stimulus + " -o " + out);
     ASSERT_EQ(run.status, 0) << run.err;
     const Picture p = loadPng(out);
     ASSERT_EQ(p.width, 640);
@@ -180,7 +180,7 @@ TEST(RenderCli, AggregateGivesEveryRecordingTheSameWeight)
     const std::string a = pupilGaze("a_gaze_positions.csv", 150, 150, 600, 300, 4000);
     const std::string b = pupilGaze("b_gaze_positions.csv", 450, 150, 600, 300, 400);
     const std::string out = workDir() + "/aggregate.png";
-    const Run run = render("aggregate --size 600x300 -o " + out + " " + a + " " + b);
+    const Result run = render("aggregate --size 600x300 -o " + out + " " + a + " " + b);
     ASSERT_EQ(run.status, 0) << run.err;
     const Picture p = loadPng(out);
     ASSERT_EQ(p.width, 600);
@@ -197,13 +197,13 @@ TEST(RenderCli, MovieHasEveryFrameOfTheSceneVideoAtItsSizeAndRate)
 {
     const std::string video = qvtest::videoClip({qvtest::ClipFormat::H264Mp4, 320, 240, 40});
     ASSERT_FALSE(video.empty());
-    const std::string fixations = writeFile("fixations.csv",
-                                            "id,start_timestamp,duration,start_frame_index,end_frame_index,"
-                                            "norm_pos_x,norm_pos_y,dispersion,confidence,method,base_data\n"
-                                            "1,0.1,200,2,7,0.25,0.75,1.1,0.9,pupil,\"a b\"\n"
-                                            "2,0.5,300,12,20,0.75,0.25,1.0,0.9,pupil,\"c d\"\n");
+    const std::string fixations =
+        writeFile("fixations.csv", "id,start_timestamp,duration,start_frame_index,end_frame_index,"
+                                   "norm_pos_x,norm_pos_y,dispersion,confidence,method,base_data\n"
+                                   "1,0.1,200,2,7,0.25,0.75,1.1,0.9,pupil,\"a b\"\n"
+                                   "2,0.5,300,12,20,0.75,0.25,1.0,0.9,pupil,\"c d\"\n");
     const std::string out = workDir() + "/movie.mp4";
-    const Run run = render("movie --data " + fixations + " --video " + video + " -o " + out);
+    const Result run = render("movie --data " + fixations + " --video " + video + " -o " + out);
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string probe = workDir() + "/probe.txt";
     const std::string command = std::string(QV_FFPROBE) +
@@ -218,48 +218,54 @@ struct BadInput {
     const char* label;
     std::string args; // OUT is appended as "-o <work>/bad.png" unless the row has its own
     int status;
-    const char* says;
+    std::string says;
 };
 
 TEST(RenderCli, BadInputIsRefusedWithOneLineAndNoOutput)
 {
     const std::string stim = writeStimulus("small.png", 64, 48);
     const std::string gaze = pupilGaze("ok_gaze_positions.csv", 30, 20, 64, 48, 50);
-    const std::string junk = writeFile("junk.csv", std::string("\x00\x01\xff\xfe binary\x00\n\x07", 16));
+    const char binary[] = "\x00\x01\xff\xfe binary\x00\n\x07";
+    const std::string junk = writeFile("junk.csv", std::string(binary, sizeof binary - 1));
     const std::string nans = writeFile("nan.csv", "1e999,5\nnan,3\ninf,-inf\n");
     std::string huge = "x,y\n" + std::string(32 << 20, 'a') + ",1\n";
     const std::string hugeField = writeFile("huge.csv", huge);
     huge.clear();
-    const std::string noColumn = writeFile("nocolumn_gaze.csv", "gaze_timestamp,world_index,confidence,norm_pos_x\n1,1,1,0.5\n");
+    const std::string noColumn =
+        writeFile("nocolumn_gaze.csv", "gaze_timestamp,world_index,confidence,norm_pos_x\n1,1,1,0.5\n");
     const std::string aoiBad = writeFile("aoi.json", "[{\"name\": \"a\", \"points\": [[1, 2], [3]]}]");
     const std::string corrupt = writeFile("corrupt.png", "\x89PNG\r\n\x1a\nnot really");
     const std::string bad = workDir() + "/bad.png";
     const std::vector<BadInput> rows = {
         {"no command", "", 2, "no command"},
         {"unknown command", "draw", 2, "unknown command 'draw'"},
-        {"unknown option", "heatmap --data " + gaze + " --size 64x48 --colour red", 2, "unknown option --colour"},
+        {"unknown option", "heatmap --data " + gaze + " --size 64x48 --colour red", 2,
+         "unknown option --colour"},
         {"no output", "heatmap --data " + gaze + " --size 64x48 -o", 2, "needs a value"},
         {"bad size", "heatmap --data " + gaze + " --size 64by48", 2, "bad --size"},
         {"bad sigma", "heatmap --data " + gaze + " --size 64x48 --sigma -3", 2, "bad --sigma"},
         {"missing data file", "heatmap --data " + workDir() + "/none.csv --size 64x48", 2, "none.csv"},
-        {"directory as data", "heatmap --data " + workDir() + " --size 64x48", 2, workDir().c_str()},
+        {"directory as data", "heatmap --data " + workDir() + " --size 64x48", 2, "Is a directory"},
         {"binary junk", "heatmap --data " + junk + " --size 64x48", 2, "junk.csv"},
         {"only NaN and infinities", "heatmap --data " + nans + " --size 64x48", 2, "nan.csv"},
         {"a 32 MiB field", "heatmap --data " + hugeField + " --size 64x48", 2, "huge.csv"},
         {"missing column", "heatmap --data " + noColumn + " --size 64x48", 2, "norm_pos_y"},
         {"corrupt stimulus", "heatmap --data " + gaze + " --stimulus " + corrupt, 2, "corrupt.png"},
-        {"malformed AOI file", "heatmap --data " + gaze + " --size 64x48 --layers aoi --aoi " + aoiBad, 2, "aoi.json"},
-        {"output not a PNG", "heatmap --data " + gaze + " --size 64x48 -o " + workDir() + "/x.jpg", 2, ".png"},
-        {"output folder missing", "heatmap --data " + gaze + " --size 64x48 -o /nonexistent/x.png", 2, "/nonexistent"},
+        {"malformed AOI file", "heatmap --data " + gaze + " --size 64x48 --layers aoi --aoi " + aoiBad, 2,
+         "aoi.json"},
+        {"output not a PNG", "heatmap --data " + gaze + " --size 64x48 -o " + workDir() + "/x.jpg", 2,
+         ".png"},
+        {"output folder missing", "heatmap --data " + gaze + " --size 64x48 -o /nonexistent/x.png", 2,
+         "/nonexistent"},
         {"movie without video", "movie --data " + gaze, 2, "--video"},
-        {"video that is no video", "movie --data " + gaze + " --video " + junk + " -o " + workDir() + "/m.mp4", 2,
-         "junk.csv"},
+        {"video that is no video",
+         "movie --data " + gaze + " --video " + junk + " -o " + workDir() + "/m.mp4", 2, "junk.csv"},
     };
     for (const BadInput& row : rows) {
         std::remove(bad.c_str());
         const bool ownOutput = row.args.find(" -o") != std::string::npos || row.args.empty() ||
                                row.args.find(' ') == std::string::npos;
-        const Run run = render(row.args + (ownOutput ? "" : " -o " + bad));
+        const Result run = render(row.args + (ownOutput ? "" : " -o " + bad));
         EXPECT_EQ(run.status, row.status) << row.label << ": " << run.err;
         EXPECT_EQ(qvtest::countOf(run.err, "\n"), 1) << row.label << ": " << run.err;
         EXPECT_NE(run.err.find(row.says), std::string::npos) << row.label << ": " << run.err;
@@ -271,7 +277,7 @@ TEST(RenderCli, BadInputIsRefusedWithOneLineAndNoOutput)
 TEST(RenderCli, EveryCommandAnswersHelp)
 {
     for (const char* command : {"", "heatmap", "movie", "aggregate"}) {
-        const Run run = render(std::string(command) + " --help");
+        const Result run = render(std::string(command) + " --help");
         EXPECT_EQ(run.status, 0) << command;
     }
 }
