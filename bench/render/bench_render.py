@@ -24,12 +24,13 @@ from PIL import Image
 
 def run(command, env=None):
     """Seconds and peak resident KiB of one run of `command`."""
-    start = time.perf_counter()
-    child = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(child.pid, 0)
-    seconds = time.perf_counter() - start
-    err = child.stderr.read().decode(errors="replace")
-    child.stderr.close()
+    with tempfile.TemporaryFile() as log:
+        start = time.perf_counter()
+        child = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=log)
+        _, status, usage = os.wait4(child.pid, 0)
+        seconds = time.perf_counter() - start
+        log.seek(0)
+        err = log.read().decode(errors="replace")
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"failed: {' '.join(command)}\n{err}")
     return seconds, usage.ru_maxrss

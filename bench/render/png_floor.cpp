@@ -4,6 +4,7 @@
 #include <FreeImage.h>
 
 #include <cstdio>
+#include <initializer_list>
 
 int main(int argc, char** argv)
 {
