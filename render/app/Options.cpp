@@ -17,6 +17,7 @@ commands:
   heatmap     one recording's heat map over its stimulus, as a PNG
   movie       the scene video with the recording drawn over each frame, as an H.264 .mp4
   aggregate   the heat map of many recordings on one stimulus, as a PNG
+  batch       a study's renders from a manifest, on every core or as Slurm array tasks
 
 Run 'quorvex-render COMMAND --help' for a command's options.
 Exit status: 0 rendered, 1 the render failed, 2 a usage or input error.

@@ -1,5 +1,6 @@
 // quorvex-render: the library's heat maps and gaze-overlay movies from the
 // files eye trackers export, without a display.
+#include "app/Batch.h"
 #include "app/Options.h"
 #include "app/Render.h"
 
@@ -11,6 +12,8 @@
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "batch")
+        return qvr::runBatch(argc, argv);
     qvr::Options options;
     std::string error;
     switch (qvr::parseOptions(argc, argv, options, error)) {
