@@ -6,7 +6,9 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -298,3 +300,113 @@ TEST(RenderCliGlx, GlxAndEglRenderTheSamePicture)
 }
 
 } // namespace
+
+// ---- batch ----
+
+// The pid of a process of ours whose command line holds `needle`, or -1.
+pid_t findProcess(const std::string& needle)
+{
+    DIR* proc = opendir("/proc");
+    pid_t found = -1;
+    for (dirent* e = proc ? readdir(proc) : nullptr; e != nullptr && found < 0; e = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+        if (pid <= 0 || pid == getpid())
+            continue;
+        std::string cmdline = qvtest::readFile("/proc/" + std::string(e->d_name) + "/cmdline");
+        for (char& c : cmdline)
+            c = c == '\0' ? ' ' : c;
+        if (cmdline.find(QV_RENDER) == 0 && cmdline.find(needle) != std::string::npos &&
+            cmdline.find(" batch ") == std::string::npos)
+            found = pid;
+    }
+    if (proc)
+        closedir(proc);
+    return found;
+}
+
+TEST(RenderBatch, AKilledWorkerFailsItsRowOnlyAndARerunRendersOnlyWhatIsMissing)
+{
+    const std::string dir = workDir() + "/batch";
+    mkdir(dir.c_str(), 0755);
+    pupilGaze("batch/a.csv", 100, 50, 200, 100, 200);
+    pupilGaze("batch/b.csv", 50, 50, 200, 100, 200);
+    // A worker reading a pipe nobody writes waits until it is killed.
+    ASSERT_EQ(mkfifo((dir + "/stuck.csv").c_str(), 0644), 0);
+    writeFile("batch/m.tsv", "id\tdata\tsize\nA\ta.csv\t200x100\nS\tstuck.csv\t200x100\nB\tb.csv\t200x100\n");
+    const std::string errPath = dir + "/batch.err";
+    FILE* batch =
+        popen((std::string(QV_RENDER) + " batch " + dir + "/m.tsv --jobs 2 2>" + errPath).c_str(), "r");
+    ASSERT_NE(batch, nullptr);
+    pid_t stuck = -1;
+    for (int i = 0; i < 600 && stuck < 0; ++i, usleep(50000))
+        stuck = findProcess("stuck.csv");
+    ASSERT_GT(stuck, 0);
+    kill(stuck, SIGKILL);
+    const int status = pclose(batch);
+    const std::string err = qvtest::readFile(errPath);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("row 2 (S): failed: the worker was killed by signal 9"), std::string::npos) << err;
+    EXPECT_NE(err.find("row 1 (A): rendered"), std::string::npos) << err;
+    EXPECT_NE(err.find("row 3 (B): rendered"), std::string::npos) << err;
+    EXPECT_EQ(loadPng(dir + "/A.png").width, 200);
+    EXPECT_EQ(loadPng(dir + "/B.png").width, 200);
+    EXPECT_FALSE(exists(dir + "/S.png"));
+
+    // Up to date rows are skipped; a newer input or --force renders again.
+    std::remove((dir + "/stuck.csv").c_str());
+    writeFile("batch/m.tsv", "id\tdata\tsize\nA\ta.csv\t200x100\nB\tb.csv\t200x100\n");
+    struct Rerun {
+        const char* label;
+        std::string options;
+        bool touchB;
+        const char* saysA;
+        const char* saysB;
+    };
+    for (const Rerun& r : {Rerun{"nothing changed", "", false, "row 1 (A): skipped", "row 2 (B): skipped"},
+                           Rerun{"b.csv newer", "", true, "row 1 (A): skipped", "row 2 (B): rendered"},
+                           Rerun{"forced", "--force", false, "row 1 (A): rendered", "row 2 (B): rendered"}}) {
+        if (r.touchB) {
+            sleep(1); // a second newer than its output, on any file system's clock
+            pupilGaze("batch/b.csv", 60, 50, 200, 100, 200);
+        }
+        const Result run = render("batch " + dir + "/m.tsv " + r.options);
+        EXPECT_EQ(run.status, 0) << r.label << ": " << run.err;
+        EXPECT_NE(run.err.find(r.saysA), std::string::npos) << r.label << ": " << run.err;
+        EXPECT_NE(run.err.find(r.saysB), std::string::npos) << r.label << ": " << run.err;
+    }
+}
+
+TEST(RenderBatch, AMalformedManifestIsRefusedBeforeAnythingRuns)
+{
+    pupilGaze("m_ok.csv", 30, 20, 64, 48, 50);
+    struct Refusal {
+        const char* label;
+        std::string manifest;
+        std::string says;
+    };
+    const std::vector<Refusal> rows = {
+        {"unknown column", "id\tdata\tsize\tcolour\nx\tm_ok.csv\t64x48\tred\n",
+         ":1: column \"colour\": unknown column"},
+        {"no id column", "data\tsize\nm_ok.csv\t64x48\n", ":1: column \"id\": missing"},
+        {"duplicate id", "id\tdata\tsize\nx\tm_ok.csv\t64x48\nx\tm_ok.csv\t32x24\n",
+         ":3: column \"id\": 'x' is used"},
+        {"missing file", "id\tdata\tsize\nx\tm_ok.csv\t64x48\ny\tgone.csv\t64x48\n", ":3: column \"data\":"},
+        {"bad option value", "id\tdata\tsize\tsigma\nx\tm_ok.csv\t64x48\tlots\n",
+         ":2: column \"sigma\": bad --sigma"},
+        {"same output twice", "id\tdata\tsize\tout\nx\tm_ok.csv\t64x48\to.png\ny\tm_ok.csv\t64x48\to.png\n",
+         ":3: column \"out\":"},
+        {"unknown command", "id\tcommand\tdata\nx\tdraw\tm_ok.csv\n", ":2: column \"command\": 'draw'"},
+    };
+    for (const Refusal& row : rows) {
+        const std::string manifest = writeFile("refused.tsv", row.manifest);
+        const Result run = render("batch " + manifest);
+        EXPECT_EQ(run.status, 2) << row.label << ": " << run.err;
+        EXPECT_EQ(qvtest::countOf(run.err, "\n"), 1) << row.label << ": " << run.err;
+        EXPECT_NE(run.err.find(row.says), std::string::npos) << row.label << ": " << run.err;
+        EXPECT_FALSE(exists(workDir() + "/x.png")) << row.label;
+    }
+    const Result beyond =
+        render("batch " + writeFile("one.tsv", "id\tdata\tsize\nx\tm_ok.csv\t64x48\n") + " --index 2");
+    EXPECT_EQ(beyond.status, 2) << beyond.err;
+    EXPECT_FALSE(exists(workDir() + "/x.png"));
+}
