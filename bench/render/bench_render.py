@@ -49,6 +49,47 @@ def timed(commands, repeats):
     return {name: statistics.median(t) for name, t in times.items()}, peaks
 
 
+def tree_peak_rss(command, env):
+    """Seconds of one run, and the peak of the summed resident memory (KiB)
+    of the process and all its children, sampled every 10 ms."""
+    start = time.perf_counter()
+    with tempfile.TemporaryFile() as log:
+        child = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=log)
+        peak = 0
+        while child.poll() is None:
+            total = 0
+            for entry in os.listdir("/proc"):
+                if not entry.isdigit():
+                    continue
+                try:
+                    with open(f"/proc/{entry}/stat") as stat:
+                        fields = stat.read().rsplit(")", 1)[1].split()
+                    pid, ppid, rss_pages = int(entry), int(fields[1]), int(fields[21])
+                except (OSError, IndexError, ValueError):
+                    continue
+                if pid == child.pid or ppid == child.pid:
+                    total += rss_pages * os.sysconf("SC_PAGE_SIZE") // 1024
+            peak = max(peak, total)
+            time.sleep(0.01)
+        if child.returncode != 0:
+            log.seek(0)
+            sys.exit(f"failed: {' '.join(command)}\n{log.read().decode(errors='replace')}")
+    return time.perf_counter() - start, peak
+
+
+def write_batch(folder, stimulus, rows, points):
+    rng = np.random.default_rng(3)
+    manifest = os.path.join(folder, f"batch{rows}.tsv")
+    with open(manifest, "w") as out:
+        out.write("id\tdata\tstimulus\tformat\n")
+        for i in range(rows):
+            gaze = rng.normal(rng.uniform([200, 150], [1240, 750]), 60, (points, 2))
+            data = os.path.join(folder, f"row{i}.csv")
+            np.savetxt(data, gaze, fmt="%.2f", delimiter=",")
+            out.write(f"r{rows}_{i}\t{data}\t{stimulus}\txy\n")
+    return manifest
+
+
 def cpu_model():
     with open("/proc/cpuinfo") as info:
         for line in info:
@@ -118,6 +159,27 @@ def main():
         pictures = width * height * 4 * 4 / 2**20  # decoded stimulus, colour, depth, read-back
         print(f"  peak of the render {peaks['quorvex-render'] / 1024:.1f} MiB against {pictures:.1f} MiB "
               f"of decoded stimulus and frame buffers")
+
+        manifest = write_batch(folder, stimulus, 8, 20000)
+        outs = os.path.join(folder, "outs")
+        os.makedirs(outs, exist_ok=True)
+        batch = [render, "batch", manifest, "--out-dir", outs, "--force"]
+        single = [render, "heatmap", "--size", "16x16", "--data", os.path.join(folder, "row0.csv"), "--format",
+                  "xy", "-o", os.path.join(folder, "tiny.png")]
+        one_row = [render, "heatmap", "--stimulus", stimulus, "--data", os.path.join(folder, "row0.csv"),
+                   "--format", "xy", "-o", os.path.join(folder, "row.png")]
+        bt, _ = timed({"jobs 1": (batch + ["--jobs", "1"], env), "jobs 2": (batch + ["--jobs", "2"], env),
+                       "overhead": (single, env), "row": (one_row, env)}, max(1, repeats // 2))
+        print(f"batch of 8 heatmap rows (20,000 points each on {width}x{height}), median of {max(1, repeats // 2)}:")
+        print(f"  --jobs 1 {bt['jobs 1']:6.2f} s, --jobs 2 {bt['jobs 2']:6.2f} s: "
+              f"{bt['jobs 1'] / bt['jobs 2']:.2f}x (target >= 1.6)")
+        print(f"  a worker's overhead (context, programs, font; a 16 x 16 render) {bt['overhead'] * 1000:.0f} ms "
+              f"against a row's render {bt['row'] * 1000:.0f} ms ({100 * bt['overhead'] / bt['row']:.0f} %)")
+        small = write_batch(folder, stimulus, 4, 20000)
+        for jobs in (1, 2):
+            for rows, m in ((4, small), (8, manifest)):
+                _, peak = tree_peak_rss([render, "batch", m, "--out-dir", outs, "--force", "--jobs", str(jobs)], env)
+                print(f"  peak resident set of the batch, --jobs {jobs}, {rows} rows: {peak / 1024:6.1f} MiB")
 
         mw, mh, frames, rate = 640, 480, 250, 25
         video, gaze = write_movie_inputs(folder, mw, mh, frames, rate)
