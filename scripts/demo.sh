@@ -9,8 +9,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$here/build}")
 # The demo needs the library, its companions and the jars, not the tests,
-# sanitized copies and benchmarks (scripts/test.sh builds those).
-"$here/scripts/setup.sh" "$build" -DQV_BUILD_TESTS=OFF -DQV_BUILD_SANITIZED=OFF -DQV_BUILD_BENCH=OFF
+# sanitized copies, benchmarks and the headless renderer (scripts/test.sh
+# builds those).
+"$here/scripts/setup.sh" "$build" -DQV_BUILD_TESTS=OFF -DQV_BUILD_SANITIZED=OFF -DQV_BUILD_BENCH=OFF \
+    -DQV_BUILD_RENDER=OFF
 mkdir -p "$build/demo"
 "$here/tests/xvfb-run.sh" java -Djogl.disable.openglcore=true -Djava.library.path=/usr/lib/jni \
     -Dquorvex.library="$build/lib/libquorvexviewer.so" \
