@@ -311,7 +311,7 @@ int main(int argc, char** argv)
         fail("out of memory");
         goto end;
     }
-    enc = qv_encode_open(job.path, job.width, job.height, job.rate, &job.options, err, sizeof(err));
+    enc = qv_encode_open(job.path, job.width, job.height, job.rate, 1, &job.options, err, sizeof(err));
     if (!enc) {
         fail("%s", err);
         goto end;

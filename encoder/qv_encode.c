@@ -87,8 +87,8 @@ int qv_encode_supported(const char* path)
 }
 
 /* Refuses what FFmpeg would take badly, before anything is made. */
-static int check_request(const char* path, int width, int height, int rate, const qv_encode_options* o,
-                         char* err, size_t err_size)
+static int check_request(const char* path, int width, int height, int rate_num, int rate_den,
+                         const qv_encode_options* o, char* err, size_t err_size)
 {
     const int kind = qv_encode_supported(path);
     if (!path || !*path)
@@ -102,9 +102,9 @@ static int check_request(const char* path, int width, int height, int rate, cons
     if (height < 2 || height > QV_MAX_FRAME_SIDE || height % 2)
         return fail(err, err_size, AVERROR(EINVAL), "bad height %d: an even number from 2 to %d", height,
                     QV_MAX_FRAME_SIDE);
-    if (rate < 1 || rate > QV_ENCODE_MAX_RATE)
-        return fail(err, err_size, AVERROR(EINVAL), "bad frame rate %d: a whole number from 1 to %d", rate,
-                    QV_ENCODE_MAX_RATE);
+    if (rate_num < 1 || rate_den < 1 || (int64_t)rate_num > (int64_t)QV_ENCODE_MAX_RATE * rate_den)
+        return fail(err, err_size, AVERROR(EINVAL), "bad frame rate %d/%d: positive, at most %d frames/s",
+                    rate_num, rate_den, QV_ENCODE_MAX_RATE);
     if (kind == QV_ENCODE_H264 && (o->crf < 0 || o->crf > 51))
         return fail(err, err_size, AVERROR(EINVAL), "bad crf %d: a whole number from 0 to 51", o->crf);
     if (kind == QV_ENCODE_MPEG4 && (o->qscale < 1 || o->qscale > 31))
@@ -113,7 +113,8 @@ static int check_request(const char* path, int width, int height, int rate, cons
 }
 
 /* The codec context, opened, and the stream's parameters from it. */
-static int open_codec(qv_encoder* e, int rate, const qv_encode_options* o, char* err, size_t err_size)
+static int open_codec(qv_encoder* e, int rate_num, int rate_den, const qv_encode_options* o, char* err,
+                      size_t err_size)
 {
     const struct container* fmt = e->fmt;
     const AVCodec* codec = avcodec_find_encoder_by_name(fmt->encoder);
@@ -129,9 +130,9 @@ static int open_codec(qv_encoder* e, int rate, const qv_encode_options* o, char*
     c->width = e->width;
     c->height = e->height;
     c->pix_fmt = AV_PIX_FMT_YUV420P;
-    c->time_base = (AVRational){1, rate};
-    c->framerate = (AVRational){rate, 1};
-    c->gop_size = 10 * rate;
+    c->time_base = (AVRational){rate_den, rate_num};
+    c->framerate = (AVRational){rate_num, rate_den};
+    c->gop_size = 10 * ((rate_num + rate_den - 1) / rate_den);
     c->thread_count = 0;
     /* The viewer draws sRGB: say so, or players guess the matrix by size. */
     c->colorspace = fmt->space;
@@ -220,8 +221,8 @@ static void release(qv_encoder* e)
     av_free(e);
 }
 
-qv_encoder* qv_encode_open(const char* path, int width, int height, int rate, const qv_encode_options* o,
-                           char* err, size_t err_size)
+qv_encoder* qv_encode_open(const char* path, int width, int height, int rate_num, int rate_den,
+                           const qv_encode_options* o, char* err, size_t err_size)
 {
     qv_encode_options defaults;
     qv_encoder* e;
@@ -231,7 +232,7 @@ qv_encoder* qv_encode_open(const char* path, int width, int height, int rate, co
         qv_encode_default_options(&defaults);
         o = &defaults;
     }
-    if (check_request(path, width, height, rate, o, err, err_size) < 0)
+    if (check_request(path, width, height, rate_num, rate_den, o, err, err_size) < 0)
         return NULL;
     e = av_mallocz(sizeof(*e));
     if (!e) {
@@ -253,7 +254,7 @@ qv_encoder* qv_encode_open(const char* path, int width, int height, int rate, co
             ret = fail(err, err_size, AVERROR(ENOMEM), "out of memory");
     }
     if (ret >= 0)
-        ret = open_codec(e, rate, o, err, err_size);
+        ret = open_codec(e, rate_num, rate_den, o, err, err_size);
     if (ret >= 0)
         ret = open_picture(e, err, err_size);
     if (ret >= 0)

@@ -4,7 +4,7 @@
  *
  * .mp4, .mkv and .mov get H.264 (libx264, yuv420p, tagged BT.709); .avi gets
  * MPEG-4 part 2 (converted with BT.601, since AVI cannot carry the tag).
- * Frame i is stamped i in a 1/rate time base and lasts one tick.
+ * Frame i is stamped i in a rate_den/rate_num time base and lasts one tick.
  *
  * Errors come back as a negative AVERROR (or NULL) and one line, without a
  * trailing newline, in the caller's err buffer (err may be NULL). FFmpeg's
@@ -41,12 +41,13 @@ void qv_encode_default_options(qv_encode_options* o);
 int qv_encode_supported(const char* path);
 
 /* Creates `path` for frames of width x height (even, 2 to QV_MAX_FRAME_SIDE
- * of contracts/FrameSide.h) at `rate` frames/s (1 to QV_ENCODE_MAX_RATE) and
+ * of contracts/FrameSide.h) at rate_num / rate_den frames/s (a scene video's
+ * 30000/1001 as it is; at most QV_ENCODE_MAX_RATE) and
  * writes its header; o NULL means the defaults. NULL on failure, with the
  * reason in err (e.g. "cannot open /x/y.mp4 for writing: No such file or
  * directory"); nothing is left on disk then. */
-qv_encoder* qv_encode_open(const char* path, int width, int height, int rate, const qv_encode_options* o,
-                           char* err, size_t err_size);
+qv_encoder* qv_encode_open(const char* path, int width, int height, int rate_num, int rate_den,
+                           const qv_encode_options* o, char* err, size_t err_size);
 
 /* Encodes one frame of 4-byte B G R A pixels, `stride` bytes from one row's
  * start to the next in memory (at least width x 4); bottom_up != 0 when the

@@ -30,22 +30,38 @@ namespace qvr {
 
 namespace {
 
-// Frames the video says it has (0 when it does not say), for the progress bar.
-long frameCountOf(const std::string& path, double fps)
+// What the container says of the video stream: its frame count (0 when it
+// does not say, for the progress bar) and its exact frame rate.
+struct VideoFacts {
+    long frames = 0;
+    int rateNum = 0, rateDen = 1;
+};
+
+VideoFacts probeVideo(const std::string& path)
 {
+    VideoFacts facts;
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
-        return 0;
-    long frames = 0;
+        return facts;
     if (avformat_find_stream_info(format, nullptr) >= 0) {
-        const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (stream >= 0 && format->streams[stream]->nb_frames > 0)
-            frames = static_cast<long>(format->streams[stream]->nb_frames);
-        else if (format->duration > 0)
-            frames = static_cast<long>(std::llround(format->duration / double(AV_TIME_BASE) * fps));
+        const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (index >= 0) {
+            const AVStream* stream = format->streams[index];
+            const AVRational rate =
+                stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+            if (rate.num > 0 && rate.den > 0) {
+                facts.rateNum = rate.num;
+                facts.rateDen = rate.den;
+            }
+            if (stream->nb_frames > 0)
+                facts.frames = static_cast<long>(stream->nb_frames);
+            else if (format->duration > 0 && rate.num > 0 && rate.den > 0)
+                facts.frames =
+                    static_cast<long>(std::llround(format->duration / double(AV_TIME_BASE) * av_q2d(rate)));
+        }
     }
     avformat_close_input(&format);
-    return frames;
+    return facts;
 }
 
 // One frame in flight: the drawing thread draws the next frame while the
@@ -206,7 +222,14 @@ int renderMovie(const Options& o)
         return complain(kUsageError, o.video + ": the video loader cannot open it" +
                                          (loaderSays.empty() ? "" : " (" + loaderSays + ")"));
     const int width = clip->width & ~1, height = clip->height & ~1;
-    const double fps = clip->mpgloader->fps > 0 ? clip->mpgloader->fps : 30.0;
+    // The container's exact rate, else what the loader says, else 30.
+    VideoFacts facts = probeVideo(o.video);
+    if (facts.rateNum == 0) {
+        const double loaderFps = clip->mpgloader->fps > 0 ? clip->mpgloader->fps : 30.0;
+        facts.rateNum = static_cast<int>(std::lround(loaderFps * 1000));
+        facts.rateDen = 1000;
+    }
+    const double fps = static_cast<double>(facts.rateNum) / facts.rateDen;
     if (width < 2 || height < 2)
         return complain(kUsageError, o.video + ": no picture in the video");
 
@@ -239,13 +262,12 @@ int renderMovie(const Options& o)
     qv_encode_options encodeOptions;
     qv_encode_default_options(&encodeOptions);
     char why[256] = "";
-    const int rate = std::max(1, static_cast<int>(std::lround(fps)));
-    qv_encoder* encoder =
-        qv_encode_open(output.temporary().c_str(), width, height, rate, &encodeOptions, why, sizeof why);
+    qv_encoder* encoder = qv_encode_open(output.temporary().c_str(), width, height, facts.rateNum,
+                                         facts.rateDen, &encodeOptions, why, sizeof why);
     if (encoder == nullptr)
         return complain(kRenderFailed, why);
 
-    Progress progress("movie", frameCountOf(o.video, fps));
+    Progress progress("movie", facts.frames);
     std::vector<uint8_t> pixels;
     size_t next = 0; // samples drawn so far
     const Sample* eye = nullptr;
@@ -283,8 +305,9 @@ int renderMovie(const Options& o)
         return complain(kRenderFailed, why);
     if (!output.commit(error))
         return complain(kRenderFailed, error);
-    std::fprintf(stderr, "quorvex-render: wrote %s (%ld frames of %dx%d at %d frames/s) with %s\n",
-                 o.output.c_str(), frame, width, height, rate, context->renderer().c_str());
+    std::fprintf(stderr, "quorvex-render: wrote %s (%ld frames of %dx%d at %d/%d frames/s) with %s\n",
+                 o.output.c_str(), frame, width, height, facts.rateNum, facts.rateDen,
+                 context->renderer().c_str());
     return kRendered;
 }
 

@@ -4,6 +4,10 @@
 #include "app/Options.h"
 #include "app/Render.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,6 +29,8 @@ int main(int argc, char** argv)
     }
     // The library reports its progress on stdout; a render's stdout stays
     // quiet unless asked.
+    // FFmpeg's own notes (x264's settings, a plug-in's probing) only when asked.
+    av_log_set_level(options.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
     if (!options.verbose) {
         std::fflush(stdout);
         const int null = open("/dev/null", O_WRONLY);

@@ -57,7 +57,7 @@ TEST_P(EncodeLayout, DecodesUprightWithTheFedColours)
             row[x * 4] = rgb[2], row[x * 4 + 1] = rgb[1], row[x * 4 + 2] = rgb[0], row[x * 4 + 3] = 255;
     }
     char err[256] = "";
-    qv_encoder* e = qv_encode_open(movie.c_str(), kW, kH, 25, nullptr, err, sizeof err);
+    qv_encoder* e = qv_encode_open(movie.c_str(), kW, kH, 25, 1, nullptr, err, sizeof err);
     ASSERT_NE(e, nullptr) << err;
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(qv_encode_frame(e, bgra.data(), l.stride, l.bottomUp, err, sizeof err), 0) << err;
@@ -84,12 +84,12 @@ TEST(Encode, RefusesBadInputAndLeavesNoMovieWithoutFrames)
     qv_encode_default_options(&o);
     o.crf = 52;
     char err[256] = "";
-    EXPECT_EQ(qv_encode_open(movie.c_str(), kW, kH, 25, &o, err, sizeof err), nullptr);
+    EXPECT_EQ(qv_encode_open(movie.c_str(), kW, kH, 25, 1, &o, err, sizeof err), nullptr);
     EXPECT_STREQ(err, "bad crf 52: a whole number from 0 to 51");
     EXPECT_NE(access(movie.c_str(), F_OK), 0);
 
     std::vector<uint8_t> bgra(kW * 4 * kH);
-    qv_encoder* e = qv_encode_open(movie.c_str(), kW, kH, 25, nullptr, err, sizeof err);
+    qv_encoder* e = qv_encode_open(movie.c_str(), kW, kH, 25, 1, nullptr, err, sizeof err);
     ASSERT_NE(e, nullptr) << err;
     EXPECT_LT(qv_encode_frame(e, bgra.data(), kW * 4 - 4, 1, err, sizeof err), 0);
     EXPECT_NE(std::string(err).find("bad stride 252"), std::string::npos) << err;
