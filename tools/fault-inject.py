@@ -25,11 +25,13 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # Which build targets a source folder belongs to. The library's objects are linked twice: the
 # shipped copy (JUnit, demo) and the all-symbols copy the native and JNI tests load.
-TARGETS = {"src": ["quorvexviewer", "quorvexviewer_testing"], "ftgl": ["ftgl64"],
-           "videoloaders": ["video_loaders"], "encoder": ["quorvex-encoder"]}
+TARGETS = {"src": ["quorvexviewer", "quorvexviewer_testing", "quorvex-render"], "ftgl": ["ftgl64"],
+           "videoloaders": ["video_loaders"], "encoder": ["quorvex-encoder", "quorvex-render", "qv_encode_tests"],
+           "render": ["quorvex-render", "render_reader_tests"]}
 # Built once before the run so every test group has its program.
 TEST_TARGETS = ["native_tests", "jni_tests", "ftgl_tests", "encoder_tests", "quorvexviewer_tests",
-                "qv_recording_encoder", "video_loaders", "quorvex-encoder", "qvfault", "qvnoentry"]
+                "qv_recording_encoder", "video_loaders", "quorvex-encoder", "qvfault", "qvnoentry",
+                "quorvex-render", "render_cli_tests", "render_reader_tests", "qv_encode_tests"]
 # Byte-exact text: line ends kept, stray bytes carried through.
 TEXT = {"encoding": "utf-8", "errors": "surrogateescape", "newline": ""}
 PENDING = ".fault-inject.pending"
