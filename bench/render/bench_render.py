@@ -150,6 +150,7 @@ def main():
                                 "-o", out], env),
             "numpy": ([sys.executable, peer, stimulus, data, "16", out], env),
             "png floor": ([floor, stimulus, out], env),
+            "16x16 render": ([render, "heatmap", "--data", data, "--format", "xy", "--size", "16x16", "-o", out], env),
         }, repeats)
         print(f"heatmap, {points} gaze points on {width}x{height}, median of {repeats}:")
         for name, seconds in heat.items():
@@ -158,7 +159,9 @@ def main():
         print(f"  quorvex-render / png floor  {heat['quorvex-render'] / heat['png floor']:6.2f}x (target <= 1.5)")
         pictures = width * height * 4 * 4 / 2**20  # decoded stimulus, colour, depth, read-back
         print(f"  peak of the render {peaks['quorvex-render'] / 1024:.1f} MiB against {pictures:.1f} MiB "
-              f"of decoded stimulus and frame buffers")
+              f"of decoded stimulus and frame buffers; a 16 x 16 render of the same data (the process, its "
+              f"libraries, Mesa and LLVM) peaks at {peaks['16x16 render'] / 1024:.1f} MiB, so the picture adds "
+              f"{(peaks['quorvex-render'] - peaks['16x16 render']) / 1024:.1f} MiB")
 
         manifest = write_batch(folder, stimulus, 8, 20000)
         outs = os.path.join(folder, "outs")
