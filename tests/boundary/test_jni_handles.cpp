@@ -6,6 +6,14 @@
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
+#include "quorvex_viewer_AnimationView_VideoClip.h"
+#include "quorvex_viewer_AnimationView_VideoPlay.h"
+#include "quorvex_viewer_AnimationView_VideoPlaybackMovieCreator.h"
+#include "quorvex_viewer_OverlayView_GLCacheDrawing.h"
+#include "quorvex_viewer_OverlayView_GLCircle.h"
+#include "quorvex_viewer_OverlayView_GLDirectBuffer.h"
+#include "quorvex_viewer_OverlayView_GLFont.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -15,34 +23,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-extern "C" {
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(JNIEnv*, jclass, jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*, jclass, jstring, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv*, jclass, jlong, jstring,
-                                                                          jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
-                                                                                 jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                           jint, jint);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                             jlong, jobject,
-                                                                                             jint, jint,
-                                                                                             jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
-                                                                                       jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNIEnv*, jclass, jstring,
-                                                                             jstring);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_getWidth(JNIEnv*, jclass, jlong);
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(JNIEnv*, jclass);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
-    JNIEnv*, jobject, jobject, jstring, jint, jint, jint, jstring, jobjectArray);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(JNIEnv*,
-                                                                                                jobject);
-}
 
 namespace {
 
