@@ -5,54 +5,30 @@
 // caller's state to a default both show up as a field not listed.
 #include "boundary/HandleRegistry.h"
 #include "gl/GLCache.h"
+#include "gl/ImageFixture.h"
 #include "gl/TextureManager.h"
 #include "heatmap/HeatmapScene.h"
 #include "overlay/CircleDataSets.h"
 #include "overlay/GLPolygon.h"
 #include "overlay/QX_FTFont.h"
-#include "support/GlState.h"
 #include "video/VideoRes.h"
 #include "video/Videoplay.h"
 
-#include <FreeImage.h>
+#include "quorvex_viewer_AnimationView_VideoClip.h"
+#include "quorvex_viewer_OverlayView_GLCacheDrawing.h"
+#include "quorvex_viewer_OverlayView_GLCircle.h"
+#include "quorvex_viewer_OverlayView_GLDirectBuffer.h"
+#include "quorvex_viewer_OverlayView_GLFont.h"
+#include "quorvex_viewer_OverlayView_GLImage.h"
+
 #include <jni.h>
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-extern "C" {
-jlong Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(JNIEnv*, jclass, jlong, jfloat,
-                                                                          jfloat, jfloat, jfloat, jfloat,
-                                                                          jfloat, jfloat);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(JNIEnv*, jclass, jlong, jfloat,
-                                                                           jfloat, jfloat, jfloat, jfloat,
-                                                                           jfloat, jfloat, jfloat);
-jlong Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(JNIEnv*, jclass, jlong, jfloat, jfloat,
-                                                                jfloat, jfloat, jfloat, jfloat, jfloat,
-                                                                jfloat, jint);
-void Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong);
-jlong Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-void Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass);
-void Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(JNIEnv*, jclass);
-jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint, jint);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(JNIEnv*, jclass, jlong, jint, jint,
-                                                                          jint, jint, jint);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(JNIEnv*, jclass, jlong);
-void Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass, jlong);
-void Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(JNIEnv*, jclass, jlong, jint);
-void Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(JNIEnv*, jclass, jlong, jint, jint, jint,
-                                                                  jint, jint, jint, jint, jint);
-void Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong);
-}
 
 namespace {
 
@@ -65,39 +41,15 @@ jlong handle(T* object)
     return qv::registerHandle(object);
 }
 
-// A w x h 24-bit PNG of one colour.
-bool writePng(const std::string& path, int w, int h)
-{
-    FIBITMAP* dib = FreeImage_Allocate(w, h, 24);
-    RGBQUAD red = {0, 0, 255, 0};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            FreeImage_SetPixelColor(dib, unsigned(x), unsigned(y), &red);
-    const bool ok = FreeImage_Save(FIF_PNG, dib, path.c_str(), 0) != 0;
-    FreeImage_Unload(dib);
-    return ok;
-}
-
-class DrawState : public qvtest::GlTest {
+// The images the rows load: a small one and a tall one (a band of the web-page path).
+class DrawState : public qvtest::ImageTest {
 protected:
     void SetUp() override
     {
-        GlTest::SetUp();
-        char dir[] = "/tmp/qvstateXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ASSERT_TRUE(writePng(image(), 16, 8) && writePng(dir_ + "/tall.png", 12, 20));
+        ImageTest::SetUp();
+        ASSERT_TRUE(qvtest::writeImage(path("image.png"), FIF_PNG, 16, 8, 24, qvtest::solid(qvtest::kRed)) &&
+                    qvtest::writeImage(path("tall.png"), FIF_PNG, 12, 20, 24, qvtest::solid(qvtest::kRed)));
     }
-    void TearDown() override
-    {
-        std::remove(image().c_str());
-        std::remove((dir_ + "/tall.png").c_str());
-        std::remove((dir_ + "/view.png").c_str());
-        rmdir(dir_.c_str());
-        GlTest::TearDown();
-    }
-    std::string image() const { return dir_ + "/image.png"; }
-    std::string dir_;
 };
 
 struct Row {
@@ -110,8 +62,8 @@ struct Row {
 
 TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
 {
-    TextureManager& images = *TextureManager::getInstance();
-    std::string name = image(), tallName = dir_ + "/tall.png";
+    TextureManager& images = manager();
+    std::string name = path("image.png"), tallName = path("tall.png");
 
     jlong circles = 0, heatmap = 0, cache = 0;
     std::unique_ptr<QX_FTFont> font;
@@ -126,6 +78,12 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
     };
     // What a single circle leaves: its vertex array on, line smoothing off, its line width.
     const char* kSingleCircle = "line smooth, vertex array, line width";
+    const auto drawSingle = [&circles](jint mode) {
+        return [&circles, mode] {
+            Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5,
+                                                                      1, 0, 0, 3, mode);
+        };
+    };
 
     const Row rows[] = {
         // Images: the plain quad leaves depth testing off, its texture bound and the colour white.
@@ -160,7 +118,7 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
          {},
          [&] {
              GLCache& c = *reinterpret_cast<GLCache*>(cache);
-             EXPECT_EQ(c.saveAsImage(dir_ + "/view.png"), 1);
+             EXPECT_EQ(c.saveAsImage(path("view.png")), 1);
              EXPECT_NE(c.m_frameBuffer, 0u);
          },
          "",
@@ -188,27 +146,9 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
                  nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 0.5f);
          },
          kSingleCircle},
-        {"drawSingleCircle outline",
-         {},
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5,
-                                                                       5, 1, 0, 0, 3, 0);
-         },
-         kSingleCircle},
-        {"drawSingleCircle dashed",
-         {},
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5,
-                                                                       5, 1, 0, 0, 3, 2);
-         },
-         kSingleCircle},
-        {"drawSingleCircle mode 3",
-         {},
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5,
-                                                                       5, 1, 0, 0, 3, 3);
-         },
-         kSingleCircle},
+        {"drawSingleCircle outline", {}, drawSingle(0), kSingleCircle},
+        {"drawSingleCircle dashed", {}, drawSingle(2), kSingleCircle},
+        {"drawSingleCircle mode 3", {}, drawSingle(3), kSingleCircle},
         {"drawCircle",
          {},
          [&] { Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, circles); },
@@ -322,8 +262,8 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
 // level 0, read from each texture after the export that makes it.
 TEST_F(DrawState, LibraryTexturesCarryTheirSamplingParameters)
 {
-    TextureManager& images = *TextureManager::getInstance();
-    std::string name = image();
+    TextureManager& images = manager();
+    std::string name = path("image.png");
     const jlong circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256);
     ASSERT_NE(circles, 0);
     CircleDataSets& set = *reinterpret_cast<CircleDataSets*>(circles);
@@ -348,15 +288,12 @@ TEST_F(DrawState, LibraryTexturesCarryTheirSamplingParameters)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.texture);
         ASSERT_NE(row.id, 0u);
-        GLint got[4] = {};
+        std::vector<GLint> got;
         glBindTexture(GL_TEXTURE_2D, row.id);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &got[0]);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &got[1]);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &got[2]);
-        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &got[3]);
+        for (GLenum p : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER, GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T})
+            glGetTexParameteriv(GL_TEXTURE_2D, p, &got.emplace_back());
         glBindTexture(GL_TEXTURE_2D, 0);
-        EXPECT_EQ(std::vector<GLint>(got, got + 4),
-                  (std::vector<GLint>{row.minFilter, row.magFilter, row.wrapS, row.wrapT}));
+        EXPECT_EQ(got, (std::vector<GLint>{row.minFilter, row.magFilter, row.wrapS, row.wrapT}));
     }
     clip.deleteTexture();
     qv::forgetHandle(&set);
@@ -389,8 +326,8 @@ TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
                                                                           0, 8, 8, 0, 0, 64, 48);
              Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(clip));
          }},
-        // No export destroys these two; their native owners do. Repeated selections and a new
-        // viewport size replace their GL objects rather than adding to them.
+        // No export destroys a circle set; its native owner does. Repeated selections replace its
+        // pick buffers rather than adding to them. (The cache's own buffer: GLCacheTest.)
         {"circle set: two selections, destructor",
          [] {
              const jlong h = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256);
@@ -402,12 +339,6 @@ TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
              circles->selectNodes(90, 90, 20, 20);
              qv::forgetHandle(circles);
              delete circles;
-         }},
-        {"cache: two viewport sizes, destructor",
-         [] {
-             GLCache cache;
-             cache.initBuffer(64, 48);
-             cache.initBuffer(32, 16);
          }},
     };
     for (const auto& kind : kinds) {

@@ -8,26 +8,17 @@
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
+#include "quorvex_viewer_OverlayView_GLCacheDrawing.h"
+#include "quorvex_viewer_OverlayView_GLCircle.h"
+#include "quorvex_viewer_OverlayView_GLPolygon.h"
+#include "quorvex_viewer_Utils.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-extern "C" {
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_Utils_getHashValue(JNIEnv*, jclass, jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_setShaders(JNIEnv*, jclass, jlong, jstring,
-                                                                            jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
-                                                                                 jstring);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_drawPolygonGLF(JNIEnv*, jclass, jfloatArray,
-                                                                                jfloatArray, jint);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLI(JNIEnv*, jclass, jintArray,
-                                                                                jintArray, jint);
-}
 
 namespace {
 

@@ -6,6 +6,14 @@
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
+#include "quorvex_viewer_AnimationView_VideoClip.h"
+#include "quorvex_viewer_AnimationView_VideoPlay.h"
+#include "quorvex_viewer_AnimationView_VideoPlaybackMovieCreator.h"
+#include "quorvex_viewer_OverlayView_GLCacheDrawing.h"
+#include "quorvex_viewer_OverlayView_GLCircle.h"
+#include "quorvex_viewer_OverlayView_GLDirectBuffer.h"
+#include "quorvex_viewer_OverlayView_GLFont.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -16,47 +24,7 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(JNIEnv*, jclass, jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*, jclass, jstring, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_setShaders(JNIEnv*, jclass, jlong, jstring,
-                                                                          jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
-                                                                                 jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                           jint, jint);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                             jlong, jobject,
-                                                                                             jint, jint,
-                                                                                             jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
-                                                                                       jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoClip_initcobj(JNIEnv*, jclass, jstring,
-                                                                             jstring);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_getWidth(JNIEnv*, jclass, jlong);
-JNIEXPORT void JNICALL Java_quorvex_viewer_AnimationView_VideoClip_release(JNIEnv*, jclass, jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(JNIEnv*, jclass);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
-    JNIEnv*, jobject, jobject, jstring, jint, jint, jint, jstring, jobjectArray);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(JNIEnv*,
-                                                                                                jobject);
-}
-
 namespace {
-
-// The class file of `class QxSave { long qxvideosave; }`: the movie creator's
-// field, so the stream's handle is read back the way Java receives it.
-const unsigned char
-    kQxSaveClass[] = {0xCA, 0xFE, 0xBA, 0xBE, 0,   0,   0,   52,  0,   7, // magic, 52.0, 6 constants
-                      1,    0,    6,    'Q',  'x', 'S', 'a', 'v', 'e', 7,   0,   1, // #1 #2 this class
-                      1,    0,    16,   'j',  'a', 'v', 'a', '/', 'l', 'a', 'n', 'g',
-                      '/',  'O',  'b',  'j',  'e', 'c', 't', 7,   0,   3, // #3 #4 super
-                      1,    0,    11,   'q',  'x', 'v', 'i', 'd', 'e', 'o', 's', 'a',
-                      'v',  'e',  1,    0,    1,   'J', // #5 #6 the field
-                      0,    0x21, 0,    2,    0,   4,   0,   0,   0,   1,   0,   1,
-                      0,    5,    0,    6,    0,   0,   0,   0,   0,   0}; // one field, no methods
 
 // The fault plug-in opens any regular file (here itself) as a 64 x 48 clip.
 const char kPlugin[] = QV_VIDEO_TEST_PLUGINS "/libqvfault.so";
@@ -89,8 +57,8 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
     ASSERT_NE(dlopen(kPlugin, RTLD_NOW | RTLD_GLOBAL), nullptr);
     int32_t record[10] = {};
     jobject records = env->NewDirectByteBuffer(record, sizeof record);
-    jclass saveClass = env->DefineClass("QxSave", nullptr, reinterpret_cast<const jbyte*>(kQxSaveClass),
-                                        sizeof kQxSaveClass);
+    // The movie creator itself: the stream's handle is read back from its field, as Java receives it.
+    jclass saveClass = env->FindClass("quorvex/viewer/AnimationView/VideoPlaybackMovieCreator");
     ASSERT_NE(saveClass, nullptr);
     jobject creator = env->AllocObject(saveClass);
     const auto str = [env](const char* s) { return env->NewStringUTF(s); };

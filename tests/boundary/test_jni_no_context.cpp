@@ -6,35 +6,19 @@
 #include "support/EmbeddedJvm.h"
 #include "support/SyslogCapture.h"
 
+#include "quorvex_viewer_AnimationView_VideoPlaybackMovieCreator.h"
+#include "quorvex_viewer_OverlayView_GLCacheDrawing.h"
+#include "quorvex_viewer_OverlayView_GLCircle.h"
+#include "quorvex_viewer_OverlayView_GLDirectBuffer.h"
+#include "quorvex_viewer_OverlayView_GLFont.h"
+#include "quorvex_viewer_OverlayView_GLImage.h"
+#include "quorvex_viewer_OverlayView_GLPolygon.h"
+
 #include <gtest/gtest.h>
 #include <jni.h>
 
 #include <functional>
 #include <string>
-
-extern "C" {
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(JNIEnv*, jclass, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(JNIEnv*, jclass, jlong);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(JNIEnv*, jclass, jlong);
-JNIEXPORT jintArray JNICALL Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(JNIEnv*, jclass, jlong,
-                                                                                  jint, jint, jint, jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                           jint, jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
-                                                                                       jlong);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLFont_intGLFont(JNIEnv*, jclass, jstring, jint);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLFont_drawText(JNIEnv*, jclass, jlong, jfloat, jfloat,
-                                                                       jstring, jfloat, jfloat, jfloat);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(JNIEnv*, jclass, jlong,
-                                                                                 jstring);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLImage_GetTexture(JNIEnv*, jclass, jstring);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(JNIEnv*, jclass);
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(JNIEnv*, jclass, jfloatArray,
-                                                                                jfloatArray, jint);
-JNIEXPORT jboolean JNICALL Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
-    JNIEnv*, jobject, jobject, jstring, jint, jint, jint, jstring, jobjectArray);
-}
 
 namespace {
 

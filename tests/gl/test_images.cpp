@@ -2,7 +2,6 @@
 // bands of tall images, bad files. Pixel tolerance 1 (probed away from filtered edges).
 #include "gl/ImageFixture.h"
 #include "gl/glTexture.h"
-#include "overlay/QX_FTFont.h"
 
 #include "boundary/Debug_Trace.h"
 
@@ -313,18 +312,6 @@ TEST_F(TextureManagerTest, HostileInputsFailInBoundedTimeAndMemory)
                  txTexture t;
                  t.create(b.data, b.w, b.h, b.pitch);
                  if (!t.m_tex_list.empty())
-                     return false;
-             }
-             return true;
-         }},
-        // Label fonts of absurd sizes rendered for minutes; they are clamped when made.
-        {"font sizes 20000 and 32767",
-         [] {
-             for (int size : {20000, 32767}) {
-                 QX_FTFont font(const_cast<char*>("NoSuchFont.ttf"), size);
-                 std::snprintf(font.fontfile, sizeof font.fontfile,
-                               "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
-                 if (font.init() != 1 || font.fontsize != QX_FTFont::kMaxCreateSize)
                      return false;
              }
              return true;

@@ -5,13 +5,12 @@
 #include "support/GlState.h"
 #include "support/SyslogCapture.h"
 
+#include "quorvex_viewer_OverlayView_GLDirectBuffer.h"
+
 #include <jni.h>
 
 #include <memory>
 #include <vector>
-
-extern "C" jlong Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass, jint,
-                                                                                    jint);
 
 namespace {
 

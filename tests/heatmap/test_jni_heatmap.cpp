@@ -5,23 +5,14 @@
 #include "support/GlContext.h"
 #include "support/SyslogCapture.h"
 
+#include "quorvex_viewer_OverlayView_GLDirectBuffer.h"
+
 #include <gtest/gtest.h>
 #include <jni.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-
-extern "C" {
-JNIEXPORT jint JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                             jlong, jobject,
-                                                                                             jint, jint,
-                                                                                             jint);
-JNIEXPORT jlong JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(JNIEnv*, jclass,
-                                                                                           jint, jint);
-JNIEXPORT void JNICALL Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(JNIEnv*, jclass,
-                                                                                       jlong);
-}
 
 TEST(JniHeatmap, SizeIsClampedToTheDirectBufferAndOtherBuffersAreRefused)
 {

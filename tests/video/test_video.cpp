@@ -10,6 +10,8 @@
 #include "video/Videoplay.h"
 #include "video/mpgloader.h"
 
+#include "quorvex_viewer_AnimationView_VideoClip.h"
+
 #include <GL/glx.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -19,9 +21,6 @@
 #include <memory>
 #include <numeric>
 #include <random>
-
-extern "C" JNIEXPORT jint JNICALL Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(JNIEnv*, jclass,
-                                                                                            jlong, jint);
 
 namespace {
 

@@ -93,11 +93,9 @@ public class OverlayDrawTest {
         assertEquals(512 * 512, saved.getWidth() * saved.getHeight());
         assertEquals(0x3366cc, saved.getRGB(10, 10) & 0xffffff); // pixel for pixel natively (GLCacheTest)
         assertEquals(0xff00ff, saved.getRGB(290, 30) & 0xffffff);
-        // Without a name (a null or empty Java string) nothing is saved, and the legacy answer is 1.
-        assertEquals(1, GLCacheDrawing.saveBuffer(cache, ""));
     }
 
-    /** Tolerance 0 on red, green and blue: nodes drawn and selected into Java arrays. */
+    /** Tolerance 0 on red, green and blue: nodes drawn and selected into Java arrays (single circles: CircleTest). */
     @Test
     public void circlesDrawnAndSelected() {
         canvas.clear(0, 0, 0);
@@ -113,15 +111,6 @@ public class OverlayDrawTest {
         canvas.assertPixel(100, 85, 0, 0, 0, 0);
         assertArrayEquals(new int[] {1, 0}, GLCircle.selectCircle(circles, 98, 98, 4, 4));
         assertArrayEquals(new int[0], GLCircle.selectCircle(circles, 150, 150, 10, 10));
-        canvas.clear(0, 0, 0);
-        assertEquals(1L, GLCircle.fillSingleCircle(circles, 100f, 100f, 10f, 10f, 0f, 1f, 0f));
-        canvas.assertPixel(117, 100, 0, 255, 0, 0);
-        canvas.assertPixel(123, 100, 0, 0, 0, 0);
-        assertEquals(1L, GLCircle.fillSingleCircle(circles, 40f, 40f, 5f, 5f, 0f, 0f, 1f, 1f));
-        canvas.assertPixel(40, 40, 0, 0, 255, 0);
-        assertEquals(1L, GLCircle.drawSingleCircle(circles, 150f, 150f, 10f, 10f, 1f, 1f, 0f, 1f, 0));
-        assertTrue(ringNear(170, 150, 255, 255, 0));
-        canvas.assertPixel(150, 150, 0, 0, 0, 0);
     }
 
     /** Tolerance 4: an isolated cell of count 100 is yellow at opacity 0.56 over blue; cells map 1:1 to pixels. */
