@@ -184,12 +184,8 @@ bool takeOption(Parser& p, Options& o, bool& layersGiven)
     } else if (name == "--source") {
         if (!needs())
             return false;
-        if (std::strcmp(v, "fixations") == 0)
-            o.source = Source::Fixations;
-        else if (std::strcmp(v, "gaze") == 0)
-            o.source = Source::Gaze;
-        else
-            return p.bad("fixations or gaze");
+        if (!parseSource(v, o.source))
+            return p.bad("auto, fixations or gaze");
     } else if (name == "--sigma") {
         if (!needs())
             return false;

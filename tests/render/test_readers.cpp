@@ -276,21 +276,4 @@ TEST_F(Readers, HostileInputIsSkippedOrRefused)
     }
 }
 
-TEST(RenderReaderNames, FormatNamesRoundTrip)
-{
-    for (qvr::Format f : {qvr::Format::Auto, qvr::Format::Pupil, qvr::Format::Neon, qvr::Format::Tobii,
-                          qvr::Format::EyeLink, qvr::Format::XY}) {
-        qvr::Format parsed = qvr::Format::Auto;
-        EXPECT_TRUE(qvr::parseFormat(qvr::formatName(f), parsed));
-        EXPECT_EQ(parsed, f);
-    }
-    qvr::Format unchanged = qvr::Format::Neon;
-    EXPECT_FALSE(qvr::parseFormat("csv", unchanged));
-    EXPECT_EQ(unchanged, qvr::Format::Neon);
-    qvr::Source source = qvr::Source::Auto;
-    EXPECT_TRUE(qvr::parseSource("gaze", source));
-    EXPECT_EQ(source, qvr::Source::Gaze);
-    EXPECT_STREQ(qvr::formatName(qvr::Format::EyeLink), "eyelink");
-}
-
 } // namespace
