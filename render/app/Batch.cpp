@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,12 +138,18 @@ double now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// Seconds since the epoch, as a joblog's Starttime.
+double wallClock()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 enum class Outcome { Rendered, Failed, Skipped };
 
 struct Finished {
     const BatchRow* row;
     Outcome outcome;
-    double started, seconds;
+    double started, seconds; // started: wall clock
     int exitValue, signal;
     std::string error;
 };
@@ -154,7 +159,7 @@ struct Finished {
 struct Worker {
     pid_t pid = -1;
     const BatchRow* row = nullptr;
-    double started = 0;
+    double started = 0, startedWall = 0;
     FILE* log = nullptr;
 };
 
@@ -182,6 +187,7 @@ bool startWorker(const std::string& self, const BatchRow& row, const std::string
     argv.push_back(nullptr);
     std::fflush(nullptr);
     w.started = now();
+    w.startedWall = wallClock();
     w.pid = fork();
     if (w.pid < 0)
         return false;
@@ -218,7 +224,7 @@ std::string lastLine(FILE* log)
 
 Finished reap(Worker& w, int status)
 {
-    Finished f{w.row, Outcome::Rendered, w.started, now() - w.started, 0, 0, ""};
+    Finished f{w.row, Outcome::Rendered, w.startedWall, now() - w.started, 0, 0, ""};
     if (WIFSIGNALED(status)) {
         f.signal = WTERMSIG(status);
         f.outcome = Outcome::Failed;
@@ -278,9 +284,8 @@ public:
             for (const std::string& a : f.row->args)
                 command += " " + a;
             std::fprintf(m_joblog, "%d\t%s\t%.3f\t%.3f\t0\t0\t%d\t%d\t%s\t%s\t%s\t%s\t%s\n", f.row->number,
-                         m_host.c_str(), static_cast<double>(time(nullptr)) - (now() - f.started), f.seconds,
-                         f.exitValue, f.signal, command.c_str(), f.row->id.c_str(), status,
-                         f.row->output.c_str(), f.error.c_str());
+                         m_host.c_str(), f.started, f.seconds, f.exitValue, f.signal, command.c_str(),
+                         f.row->id.c_str(), status, f.row->output.c_str(), f.error.c_str());
             std::fflush(m_joblog);
         }
         if (m_terminal) {
@@ -377,11 +382,11 @@ int runBatch(int argc, char** argv)
             while (w.pid < 0 && next < todo.size()) {
                 const BatchRow& row = *todo[next++];
                 if (!o.force && upToDate(row)) {
-                    report.add({&row, Outcome::Skipped, now(), 0, 0, 0, ""});
+                    report.add({&row, Outcome::Skipped, wallClock(), 0, 0, 0, ""});
                     continue;
                 }
                 if (!startWorker(self, row, threads, w)) {
-                    report.add({&row, Outcome::Failed, now(), 0, kRenderFailed, 0,
+                    report.add({&row, Outcome::Failed, wallClock(), 0, kRenderFailed, 0,
                                 std::string("cannot start a worker: ") + std::strerror(errno)});
                     if (w.log != nullptr)
                         std::fclose(w.log);
