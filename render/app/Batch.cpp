@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -350,6 +351,10 @@ int runBatch(int argc, char** argv)
     std::string error;
     if (!readManifest(o.manifest, o.outDir, rows, error))
         return complain(kUsageError, error);
+    // The output folder is made as the batch's own, like `mkdir -p`.
+    std::error_code made;
+    if (!o.outDir.empty() && !o.dryRun && !std::filesystem::create_directories(o.outDir, made) && made)
+        return complain(kUsageError, "cannot make the output folder " + o.outDir + ": " + made.message());
     if (o.index > static_cast<long>(rows.size()))
         return complain(kUsageError, "row " + std::to_string(o.index) + " asked for, the manifest has " +
                                          std::to_string(rows.size()));
