@@ -91,7 +91,7 @@ void Canvas::addHeat(const Recording& r, bool normalised)
     double total = 0.0;
     if (normalised) {
         for (const Sample& s : r.samples)
-            if (s.x >= 0 && s.y >= 0 && s.x < m_width && s.y < m_height)
+            if (m_heat->contains(s.x, s.y))
                 total += heatWeight(m_options, r, s);
     }
     const double factor = normalised && total > 0 ? 1.0 / total : 1.0;

@@ -204,8 +204,6 @@ bool OffscreenContext::makeFrameBuffer(int width, int height, std::string& error
                 " RGBA frame buffer";
         return false;
     }
-    m_width = width;
-    m_height = height;
     glViewport(0, 0, width, height);
     return true;
 }

@@ -22,8 +22,6 @@ public:
     OffscreenContext(const OffscreenContext&) = delete;
     OffscreenContext& operator=(const OffscreenContext&) = delete;
 
-    int width() const { return m_width; }
-    int height() const { return m_height; }
     // The GL renderer's name, for progress lines and benchmarks.
     std::string renderer() const;
 
@@ -35,7 +33,6 @@ private:
 
     std::unique_ptr<Platform> m_platform;
     GLuint m_fbo = 0, m_colour = 0, m_depth = 0;
-    int m_width = 0, m_height = 0;
 };
 
 } // namespace qvr

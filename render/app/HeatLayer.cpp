@@ -56,12 +56,11 @@ HeatLayer::~HeatLayer() = default;
 
 void HeatLayer::add(double x, double y, double weight)
 {
-    if (!(x >= 0 && y >= 0 && x < m_width && y < m_height) || !(weight > 0) || !std::isfinite(weight))
+    if (!contains(x, y) || !(weight > 0) || !std::isfinite(weight))
         return;
     const int col = std::min(m_cols - 1, static_cast<int>(x * m_cellsPerPixel));
     const int row = std::min(m_rows - 1, static_cast<int>(y * m_cellsPerPixel));
     m_weights[static_cast<size_t>(row) * m_cols + col] += weight;
-    m_total += weight;
     if (m_maxCol < m_minCol) {
         m_minCol = m_maxCol = col;
         m_minRow = m_maxRow = row;
@@ -71,21 +70,6 @@ void HeatLayer::add(double x, double y, double weight)
     m_maxCol = std::max(m_maxCol, col);
     m_minRow = std::min(m_minRow, row);
     m_maxRow = std::max(m_maxRow, row);
-}
-
-void HeatLayer::scaleBy(double factor)
-{
-    for (double& w : m_weights)
-        w *= factor;
-    m_total *= factor;
-}
-
-void HeatLayer::clear()
-{
-    std::fill(m_weights.begin(), m_weights.end(), 0.0);
-    m_total = 0.0;
-    m_maxCol = -1;
-    m_minCol = 0;
 }
 
 double HeatLayer::blurredPeak() const

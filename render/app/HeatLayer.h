@@ -20,12 +20,10 @@ public:
     HeatLayer(const HeatLayer&) = delete;
     HeatLayer& operator=(const HeatLayer&) = delete;
 
-    // Adds `weight` at (x, y) in pixels; points outside the picture are dropped.
+    // Whether (x, y) in pixels lies on the picture.
+    bool contains(double x, double y) const { return x >= 0 && y >= 0 && x < m_width && y < m_height; }
+    // Adds `weight` at (x, y) in pixels; points off the picture are dropped.
     void add(double x, double y, double weight);
-    double total() const { return m_total; }
-    // Multiplies every weight added so far (a recording's share of an aggregate).
-    void scaleBy(double factor);
-    void clear();
 
     // Blends the heat over the current frame buffer of width x height pixels,
     // drawn in y-down pixel matrices. The hottest place comes out red.
@@ -51,7 +49,6 @@ private:
     int m_cols = 0, m_rows = 0;
     std::vector<double> m_weights; // per cell
     std::vector<uint8_t> m_values; // per cell, what the scene gets
-    double m_total = 0.0;
     // Bounding box of the cells with weight.
     int m_minCol = 0, m_maxCol = -1, m_minRow = 0, m_maxRow = -1;
 };

@@ -239,13 +239,16 @@ int renderMovie(const Options& o)
         return complain(kUsageError, error);
     // Samples in the order their frames come, each with its frame.
     Recording& recording = recordings[0];
-    std::stable_sort(recording.samples.begin(), recording.samples.end(),
-                     [&](const Sample& a, const Sample& b) {
-                         return frameOf(a, fps, o.timeOffset) < frameOf(b, fps, o.timeOffset);
-                     });
-    std::vector<long> frames;
+    std::vector<std::pair<long, Sample>> timed;
     for (const Sample& s : recording.samples)
-        frames.push_back(frameOf(s, fps, o.timeOffset));
+        timed.emplace_back(frameOf(s, fps, o.timeOffset), s);
+    std::stable_sort(timed.begin(), timed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<long> frames;
+    for (size_t i = 0; i < timed.size(); ++i) {
+        frames.push_back(timed[i].first);
+        recording.samples[i] = timed[i].second;
+    }
 
     auto context = OffscreenContext::create(o.useGlx ? GlApi::Glx : GlApi::Egl, width, height, error);
     if (context == nullptr)

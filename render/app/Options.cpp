@@ -1,5 +1,6 @@
 #include "app/Options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -149,51 +150,38 @@ struct Parser {
 bool takeOption(Parser& p, Options& o, bool& layersGiven)
 {
     const std::string name = p.argv[p.i];
+    // Every option but the two flags takes the next argument as its value.
+    static const char* const kValueOptions[] = {"--data",   "--stimulus",    "--video",          "--aoi",
+                                                "-o",       "--output",      "--size",           "--format",
+                                                "--source", "--sigma",       "--weight",         "--alpha",
+                                                "--layers", "--time-offset", "--min-confidence", "--gl"};
     const char* v = nullptr;
-    auto needs = [&]() { return (v = p.value()) != nullptr; };
+    if (std::find(std::begin(kValueOptions), std::end(kValueOptions), name) != std::end(kValueOptions) &&
+        (v = p.value()) == nullptr)
+        return false;
     if (name == "--data") {
-        if (!needs())
-            return false;
         o.data.push_back(v);
     } else if (name == "--stimulus") {
-        if (!needs())
-            return false;
         o.stimulus = v;
     } else if (name == "--video") {
-        if (!needs())
-            return false;
         o.video = v;
     } else if (name == "--aoi") {
-        if (!needs())
-            return false;
         o.aoiFile = v;
     } else if (name == "-o" || name == "--output") {
-        if (!needs())
-            return false;
         o.output = v;
     } else if (name == "--size") {
-        if (!needs())
-            return false;
         if (!parseSize(v, o.width, o.height))
             return p.bad("WIDTHxHEIGHT, each from 1 to 16384");
     } else if (name == "--format") {
-        if (!needs())
-            return false;
         if (!parseFormat(v, o.format))
             return p.bad("one of auto, pupil, neon, tobii, eyelink, xy");
     } else if (name == "--source") {
-        if (!needs())
-            return false;
         if (!parseSource(v, o.source))
             return p.bad("auto, fixations or gaze");
     } else if (name == "--sigma") {
-        if (!needs())
-            return false;
         if (!parseNumber(v, 0.5, 1000, o.sigma))
             return p.bad("pixels from 0.5 to 1000");
     } else if (name == "--weight") {
-        if (!needs())
-            return false;
         if (std::strcmp(v, "duration") == 0)
             o.weight = Weight::Duration;
         else if (std::strcmp(v, "count") == 0)
@@ -201,29 +189,19 @@ bool takeOption(Parser& p, Options& o, bool& layersGiven)
         else
             return p.bad("duration or count");
     } else if (name == "--alpha") {
-        if (!needs())
-            return false;
         if (!parseNumber(v, 0, 1, o.alpha))
             return p.bad("a number from 0 to 1");
     } else if (name == "--layers") {
-        if (!needs())
-            return false;
         if (!parseLayers(v, o.layers))
             return p.bad("a comma list of heatmap, fixations, scanpath, numbers, aoi");
         layersGiven = true;
     } else if (name == "--time-offset") {
-        if (!needs())
-            return false;
         if (!parseNumber(v, -1e12, 1e12, o.timeOffset))
             return p.bad("seconds");
     } else if (name == "--min-confidence") {
-        if (!needs())
-            return false;
         if (!parseNumber(v, 0, 1, o.minConfidence))
             return p.bad("a number from 0 to 1");
     } else if (name == "--gl") {
-        if (!needs())
-            return false;
         if (std::strcmp(v, "egl") == 0)
             o.useGlx = false;
         else if (std::strcmp(v, "glx") == 0)

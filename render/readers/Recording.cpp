@@ -186,9 +186,7 @@ bool parseName(const char* const (&names)[N], const std::string& name, Enum& val
 }
 } // namespace
 
-const char* formatName(Format format) { return kFormatNames[size_t(format)]; }
 bool parseFormat(const std::string& name, Format& format) { return parseName(kFormatNames, name, format); }
-const char* sourceName(Source source) { return kSourceNames[size_t(source)]; }
 bool parseSource(const std::string& name, Source& source) { return parseName(kSourceNames, name, source); }
 
 } // namespace qvr

@@ -44,10 +44,8 @@ constexpr size_t kMaxLineBytes = size_t(16) << 20;
 bool readRecording(const std::string& path, const ReadOptions& options, Recording& out, std::string& error);
 
 // "auto", "pupil", "neon", "tobii", "eyelink", "xy".
-const char* formatName(Format format);
 bool parseFormat(const std::string& name, Format& format);
 // "auto", "fixations", "gaze".
-const char* sourceName(Source source);
 bool parseSource(const std::string& name, Source& source);
 
 } // namespace qvr
