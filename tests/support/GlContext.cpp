@@ -86,23 +86,11 @@ GlContext::GlContext(int width, int height) : width_(width), height_(height)
         error_ = "cannot open the X display (is Xvfb installed?)";
         return;
     }
-    const int attribs[] = {GLX_DRAWABLE_TYPE,
-                           GLX_PBUFFER_BIT,
-                           GLX_RENDER_TYPE,
-                           GLX_RGBA_BIT,
-                           GLX_RED_SIZE,
-                           8,
-                           GLX_GREEN_SIZE,
-                           8,
-                           GLX_BLUE_SIZE,
-                           8,
-                           GLX_DEPTH_SIZE,
-                           24,
-                           GLX_STENCIL_SIZE,
-                           8,
-                           GLX_DOUBLEBUFFER,
-                           False,
-                           None};
+    // clang-format off
+    const int attribs[] = {GLX_DRAWABLE_TYPE, GLX_PBUFFER_BIT, GLX_RENDER_TYPE, GLX_RGBA_BIT,
+                           GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8,
+                           GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8, GLX_DOUBLEBUFFER, False, None};
+    // clang-format on
     int count = 0;
     GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attribs, &count);
     if (configs == nullptr || count == 0) {
