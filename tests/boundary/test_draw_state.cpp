@@ -23,7 +23,6 @@
 
 #include <jni.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -41,6 +40,13 @@ jlong handle(T* object)
     return qv::registerHandle(object);
 }
 
+// An export called as the rows call it: no JNI environment, no class.
+template <class F, class... A>
+auto jni(F exported, A... args)
+{
+    return exported(nullptr, nullptr, args...);
+}
+
 // The images the rows load: a small one and a tall one (a band of the web-page path).
 class DrawState : public qvtest::ImageTest {
 protected:
@@ -54,10 +60,10 @@ protected:
 
 struct Row {
     const char* call;
-    std::function<void()> setup; // after the caller's state is applied; may be empty
     std::function<void()> run;
     const char* leaves;
-    bool window = false; // the call reads the window's pixels: no caller frame buffer
+    std::function<void()> setup = {}; // after the caller's state is applied
+    bool window = false;              // the call reads the window's pixels: no caller frame buffer
 };
 
 TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
@@ -68,93 +74,62 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
     jlong circles = 0, heatmap = 0, cache = 0;
     std::unique_ptr<QX_FTFont> font;
     const float xs[] = {10, 100, 10, 60}, ys[] = {10, 10, 100, 30}; // self-intersecting fill
-    std::vector<uint32_t> frame(720 * 480, 0xff00ff00u);
+    std::vector<unsigned char> frame(720 * 480 * 4, 0xff);
     VideoRes clip;
     VideoRes* released = new VideoRes();
-    const auto texts = [](bool on) {
+    const auto textsOn = [] { // what the text draw turns off
         for (GLenum array : {GL_VERTEX_ARRAY, GL_COLOR_ARRAY, GL_TEXTURE_COORD_ARRAY})
-            on ? glEnableClientState(array) : glDisableClientState(array);
-        on ? glEnable(GL_TEXTURE_RECTANGLE) : glDisable(GL_TEXTURE_RECTANGLE);
+            glEnableClientState(array);
+        glEnable(GL_TEXTURE_RECTANGLE);
     };
-    // What a single circle leaves: its vertex array on, line smoothing off, its line width.
+    // A single circle through one of its exports; `more` follows its colour. It leaves its vertex
+    // array on, line smoothing off and its line width.
     const char* kSingleCircle = "line smooth, vertex array, line width";
-    const auto drawSingle = [&circles](jint mode) {
-        return [&circles, mode] {
-            Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle(nullptr, nullptr, circles, 50, 50, 5, 5,
-                                                                      1, 0, 0, 3, mode);
-        };
+    const auto single = [&circles](auto exported, auto... more) {
+        return [&circles, exported, more...] { jni(exported, circles, 50, 50, 5, 5, 1, 0, 0, more...); };
     };
-
+    const char* kPlainQuad = "depth test, texture 2d unit 1, texture 2d parameters, current colour";
     const Row rows[] = {
         // Images: the plain quad leaves depth testing off, its texture bound and the colour white.
-        {"GetTexture", {}, [&] { EXPECT_NE(images.getTexture(name.data()), 0); }, ""},
-        {"DrawTexture",
-         {},
-         [&] { images.drawPlainTexture(name.data(), 5, 5, 0, 0, false); },
-         "depth test, texture 2d unit 1, texture 2d parameters, current colour"},
-        {"DrawTextureWithUpdate",
-         {},
-         [&] { images.drawPlainTexture(name.data(), 5, 5, 20, 20, true); },
-         "depth test, texture 2d unit 1, texture 2d parameters, current colour"},
-        {"DrawBlendTexture", {}, [&] { images.drawTexture(name.data(), 5, 5, 20, 20); }, "depth test"},
-        {"DrawWebPageTexture",
-         {},
-         [&] { images.drawWebPageTexture(tallName.data(), 0, 0, 12, 20); },
+        {"GetTexture", [&] { EXPECT_NE(images.getTexture(name.data()), 0); }, ""},
+        {"DrawTexture", [&] { images.drawPlainTexture(name.data(), 5, 5, 0, 0, false); }, kPlainQuad},
+        {"DrawTextureWithUpdate", [&] { images.drawPlainTexture(name.data(), 5, 5, 20, 20, true); },
+         kPlainQuad},
+        {"DrawBlendTexture", [&] { images.drawTexture(name.data(), 5, 5, 20, 20); }, "depth test"},
+        {"DrawWebPageTexture", [&] { images.drawWebPageTexture(tallName.data(), 0, 0, 12, 20); },
          "texture rect unit 1"},
-        {"ReleaseAllTexture",
-         {},
-         [] { Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr); },
-         ""},
-        {"clearLargeTexture",
-         {},
-         [] { Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture(nullptr, nullptr); },
-         ""},
+        {"ReleaseAllTexture", [] { jni(Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture); }, ""},
+        {"clearLargeTexture", [] { jni(Java_quorvex_viewer_OverlayView_GLImage_clearLargeTexture); }, ""},
         // The drawing cache reads the window back.
-        {"intGLCache",
-         {},
-         [&] { cache = Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); },
-         ""},
+        {"intGLCache", [&] { cache = jni(Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache); }, ""},
         {"saveBuffer",
-         {},
          [&] {
              GLCache& c = *reinterpret_cast<GLCache*>(cache);
              EXPECT_EQ(c.saveAsImage(path("view.png")), 1);
              EXPECT_NE(c.m_frameBuffer, 0u);
          },
          "",
+         {},
          true},
         // Circles: a single circle leaves its vertex array on, line smoothing off and its line
         // width; the batched draw its vertex array. A selection puts everything back.
         {"intGLCirlce",
-         {},
-         [&] { circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256); },
-         ""},
-        {"createGraphic",
-         [&] { reinterpret_cast<CircleDataSets*>(circles)->addCircleNode(100, 100, 10, 1, 0, 0); },
-         [&] { Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, circles); }, ""},
-        {"fillSingleCircle 7",
-         {},
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF(nullptr, nullptr, circles,
-                                                                                 50, 50, 5, 5, 1, 0, 0);
-         },
+         [&] { circles = jni(Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce, 256, 256); }, ""},
+        {"createGraphic", [&] { jni(Java_quorvex_viewer_OverlayView_GLCircle_createGraphic, circles); }, "",
+         [&] { reinterpret_cast<CircleDataSets*>(circles)->addCircleNode(100, 100, 10, 1, 0, 0); }},
+        {"fillSingleCircle 7", single(Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFF),
          kSingleCircle},
         {"fillSingleCircle 8",
-         {},
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF(
-                 nullptr, nullptr, circles, 50, 50, 5, 5, 1, 0, 0, 0.5f);
-         },
+         single(Java_quorvex_viewer_OverlayView_GLCircle_fillSingleCircle__JFFFFFFFF, 0.5f), kSingleCircle},
+        {"drawSingleCircle outline", single(Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle, 3, 0),
          kSingleCircle},
-        {"drawSingleCircle outline", {}, drawSingle(0), kSingleCircle},
-        {"drawSingleCircle dashed", {}, drawSingle(2), kSingleCircle},
-        {"drawSingleCircle mode 3", {}, drawSingle(3), kSingleCircle},
-        {"drawCircle",
-         {},
-         [&] { Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, circles); },
+        {"drawSingleCircle dashed", single(Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle, 3, 2),
+         kSingleCircle},
+        {"drawSingleCircle mode 3", single(Java_quorvex_viewer_OverlayView_GLCircle_drawSingleCircle, 3, 3),
+         kSingleCircle},
+        {"drawCircle", [&] { jni(Java_quorvex_viewer_OverlayView_GLCircle_drawCircle, circles); },
          "vertex array"},
         {"selectCircle",
-         {},
          [&] {
              CircleDataSets& c = *reinterpret_cast<CircleDataSets*>(circles);
              c.selectNodes(98, 98, 4, 4);
@@ -164,7 +139,6 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
         // Text: the draw leaves depth testing off, its blend function, 2D texturing on with the
         // font's texture bound, blending, rectangle texturing and the three client arrays off.
         {"intGLFont",
-         {},
          [&] {
              font.reset(new QX_FTFont(const_cast<char*>("NoSuchFont.ttf"), 20));
              std::snprintf(font->fontfile, sizeof font->fontfile,
@@ -173,74 +147,56 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
          },
          ""},
         {"setFontSizes",
-         {},
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLFont_setFontSizes(nullptr, nullptr, handle(font.get()), 24);
-         },
-         ""},
-        {"drawText", [&] { texts(true); },
-         [&] { font->drawFont(10, 30, const_cast<char*>("Ab\xc3\xa9"), 0, 1, 0, 0); },
+         [&] { jni(Java_quorvex_viewer_OverlayView_GLFont_setFontSizes, handle(font.get()), 24); }, ""},
+        {"drawText", [&] { font->drawFont(10, 30, const_cast<char*>("Ab\xc3\xa9"), 0, 1, 0, 0); },
          "blend, depth test, texture 2d on, texture rect on, vertex array, colour array, tex coord array, blend func, "
-         "texture 2d unit 1, texture 2d parameters"},
-        {"drawText empty, null, no font", [&] { texts(true); },
+         "texture 2d unit 1, texture 2d parameters",
+         textsOn},
+        {"drawText empty, null, no font",
          [&] {
              font->drawFont(10, 30, const_cast<char*>(""), 0, 1, 0, 0);
              font->drawFont(10, 30, nullptr, 0, 1, 0, 0);
              QX_FTFont(const_cast<char*>("x.ttf"), 20).drawFont(10, 30, const_cast<char*>("II"), 0, 1, 0, 0);
          },
-         ""},
+         "", textsOn},
         // Polygons: vertices only (inside the caller's primitive) and the tessellator's own primitives.
         {"drawPolygonGLF",
-         {},
          [&] {
              glBegin(GL_LINES);
              drawPolygonOutline(xs, ys, 4);
              glEnd();
          },
          ""},
-        {"fillPolygonGLF", {}, [&] { EXPECT_TRUE(fillPolygon(xs, ys, 4)); }, ""},
+        {"fillPolygonGLF", [&] { EXPECT_TRUE(fillPolygon(xs, ys, 4)); }, ""},
         // Heatmap: the result quad leaves blending off with its own function and equation.
         {"iniHeatmapBuffer",
-         {},
-         [&] {
-             heatmap =
-                 Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
-         },
+         [&] { heatmap = jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n, 0, 0); },
          ""},
         {"drawHeatmapBuffer",
+         [&] { jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n, heatmap); },
+         "blend, blend func, blend equation",
          [&] {
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, heatmap,
-                                                                                  200, 30, 40, 256, 256);
-         },
-         [&] {
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, heatmap);
-         },
-         "blend, blend func, blend equation"},
+             jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n, heatmap, 200, 30, 40,
+                 256, 256);
+         }},
         {"deleteHeatmap",
-         {},
-         [&] { Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, heatmap); },
-         ""},
+         [&] { jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n, heatmap); }, ""},
         // Video: the upload behind loadNextFrame and the draw put everything back (the design lets
         // the colour stay white; it is restored here).
         {"loadNextFrame upload",
-         {},
          [&] {
-             EXPECT_GT(createTextures(720, 480, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip), 0);
-             updates(360, 240, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip);
-             createTextures(720, 480, reinterpret_cast<unsigned char*>(frame.data()), 4, released);
+             EXPECT_GT(createTextures(720, 480, frame.data(), 4, &clip), 0);
+             updates(360, 240, frame.data(), 4, &clip);
+             createTextures(720, 480, frame.data(), 4, released);
          },
          ""},
         {"drawVideoTexture",
-         {},
          [&] {
-             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(&clip), 0,
-                                                                          0, 64, 64, 0, 0, 720, 480);
+             jni(Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture, handle(&clip), 0, 0, 64, 64, 0,
+                 0, 720, 480);
          },
          ""},
-        {"release",
-         {},
-         [&] { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(released)); },
-         ""},
+        {"release", [&] { jni(Java_quorvex_viewer_AnimationView_VideoClip_release, handle(released)); }, ""},
     };
     qvtest::CallerState caller;
     for (const Row& row : rows) {
@@ -254,50 +210,33 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
         EXPECT_EQ(GlState::capture().changedFrom(before), row.leaves);
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     }
-    delete reinterpret_cast<CircleDataSets*>(circles);
-    delete reinterpret_cast<GLCache*>(cache);
-}
 
-// The sampling the library's own textures are made with: filters and wraps of
-// level 0, read from each texture after the export that makes it.
-TEST_F(DrawState, LibraryTexturesCarryTheirSamplingParameters)
-{
-    TextureManager& images = manager();
-    std::string name = path("image.png");
-    const jlong circles = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256);
-    ASSERT_NE(circles, 0);
-    CircleDataSets& set = *reinterpret_cast<CircleDataSets*>(circles);
-    set.addCircleNode(100, 100, 10, 1, 0, 0);
-    Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, circles);
-    std::vector<uint32_t> frame(64 * 48, 0xffffffffu);
-    VideoRes clip;
-    ASSERT_GT(createTextures(64, 48, reinterpret_cast<unsigned char*>(frame.data()), 4, &clip), 0);
+    // The sampling the library's own textures are made with: filters and wraps of level 0.
+    using Sampling = std::vector<GLint>; // min and mag filter, wrap s and t
+    const Sampling linear = {GL_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT};
+    const Sampling clamped = {GL_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE};
+    const Sampling glDefault = {GL_NEAREST_MIPMAP_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT};
+    const CircleDataSets& set = *reinterpret_cast<CircleDataSets*>(circles);
     const struct {
         const char* texture;
         GLuint id;
-        GLint minFilter, magFilter, wrapS, wrapT;
-    } rows[] = {
-        {"stimulus image", static_cast<GLuint>(images.getTexture(name.data())), GL_LINEAR, GL_LINEAR,
-         GL_REPEAT, GL_REPEAT},
-        {"circle node table", set.attributeTexID, GL_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE},
-        {"circle colour table", set.attributeTexID2, GL_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE,
-         GL_CLAMP_TO_EDGE},
-        {"video clip", clip.m_mTex, GL_NEAREST_MIPMAP_LINEAR, GL_LINEAR, GL_REPEAT,
-         GL_REPEAT}, // filters: GL's
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.texture);
-        ASSERT_NE(row.id, 0u);
-        std::vector<GLint> got;
-        glBindTexture(GL_TEXTURE_2D, row.id);
+        Sampling sampling;
+    } textures[] = {{"stimulus image", GLuint(images.getTexture(name.data())), linear},
+                    {"circle node table", set.attributeTexID, clamped},
+                    {"circle colour table", set.attributeTexID2, clamped},
+                    {"video clip", clip.m_mTex, glDefault}};
+    for (const auto& t : textures) {
+        SCOPED_TRACE(t.texture);
+        ASSERT_NE(t.id, 0u);
+        Sampling got;
+        glBindTexture(GL_TEXTURE_2D, t.id);
         for (GLenum p : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER, GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T})
             glGetTexParameteriv(GL_TEXTURE_2D, p, &got.emplace_back());
-        glBindTexture(GL_TEXTURE_2D, 0);
-        EXPECT_EQ(got, (std::vector<GLint>{row.minFilter, row.magFilter, row.wrapS, row.wrapT}));
+        EXPECT_EQ(got, t.sampling);
     }
     clip.deleteTexture();
-    qv::forgetHandle(&set);
-    delete &set;
+    delete reinterpret_cast<CircleDataSets*>(circles);
+    delete reinterpret_cast<GLCache*>(cache);
 }
 
 } // namespace
@@ -306,35 +245,33 @@ TEST_F(DrawState, LibraryTexturesCarryTheirSamplingParameters)
 // (the movie export's stub is checked where the pipe is, in ExportStream).
 TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
 {
-    std::vector<uint32_t> frame(64 * 48, 0xffffffffu);
+    std::vector<unsigned char> frame(64 * 48 * 4, 0xff);
     const std::pair<const char*, std::function<void()>> kinds[] = {
         {"heatmap: deleteHeatmap_n",
          [] {
-             const jlong h =
-                 Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
+             const jlong h = jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n, 0, 0);
              ASSERT_NE(h, 0);
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n(nullptr, nullptr, h, 9, 1,
-                                                                                  1, 64, 64);
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n(nullptr, nullptr, h);
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
+             jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapValue_1n, h, 9, 1, 1, 64, 64);
+             jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_drawHeatmapBuffer_1n, h);
+             jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n, h);
          }},
         {"video clip: release",
          [&] {
              VideoRes* clip = new VideoRes();
-             ASSERT_GT(createTextures(64, 48, reinterpret_cast<unsigned char*>(frame.data()), 4, clip), 0);
-             Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture(nullptr, nullptr, handle(clip), 0,
-                                                                          0, 8, 8, 0, 0, 64, 48);
-             Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, handle(clip));
+             ASSERT_GT(createTextures(64, 48, frame.data(), 4, clip), 0);
+             jni(Java_quorvex_viewer_AnimationView_VideoClip_drawVideoTexture, handle(clip), 0, 0, 8, 8, 0, 0,
+                 64, 48);
+             jni(Java_quorvex_viewer_AnimationView_VideoClip_release, handle(clip));
          }},
         // No export destroys a circle set; its native owner does. Repeated selections replace its
         // pick buffers rather than adding to them. (The cache's own buffer: GLCacheTest.)
         {"circle set: two selections, destructor",
          [] {
-             const jlong h = Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 256, 256);
+             const jlong h = jni(Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce, 256, 256);
              ASSERT_NE(h, 0);
              auto* circles = reinterpret_cast<CircleDataSets*>(h);
              circles->addCircleNode(100, 100, 10, 1, 0, 0);
-             Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, h);
+             jni(Java_quorvex_viewer_OverlayView_GLCircle_createGraphic, h);
              circles->selectNodes(98, 98, 4, 4);
              circles->selectNodes(90, 90, 20, 20);
              qv::forgetHandle(circles);
@@ -344,7 +281,6 @@ TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
     for (const auto& kind : kinds) {
         const int before = qvtest::liveGlObjects(2048);
         kind.second();
-        glFinish();
         EXPECT_EQ(qvtest::liveGlObjects(2048), before) << kind.first;
     }
 }

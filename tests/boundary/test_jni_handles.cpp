@@ -29,15 +29,28 @@ namespace {
 // The fault plug-in opens any regular file (here itself) as a 64 x 48 clip.
 const char kPlugin[] = QV_VIDEO_TEST_PLUGINS "/libqvfault.so";
 
+// Every probe below fails with 0.
 struct Kind {
-    const char* name;                 // the class, as the log names it
-    std::function<jlong()> create;    // through its creating export
-    const char* probe;                // an export that takes the handle (null: none does)
-    std::function<jlong(jlong)> call; // the probe's result
-    jlong failure;                    // the probe's failure value
-    const char* destroy;              // its destroying export (null: none)
-    std::function<void(jlong)> drop;  // destroys through that export
+    const char* name;                     // the class, as the log names it
+    std::function<jlong()> create;        // through its creating export
+    const char* probe;                    // an export that takes the handle (null: none does)
+    std::function<jlong(jlong)> call;     // the probe's result
+    const char* destroy = nullptr;        // its destroying export (null: none)
+    std::function<void(jlong)> drop = {}; // destroys through that export
 };
+
+// Exports bound to their arguments, called as Java calls them; `taking` leaves out the handle,
+// which follows the JNI pair.
+template <class F, class... A>
+auto making(JNIEnv* env, F exported, A... args)
+{
+    return [=] { return exported(env, nullptr, args...); };
+}
+template <class F, class... A>
+auto taking(JNIEnv* env, F exported, A... args)
+{
+    return [=](jlong h) { return exported(env, nullptr, h, args...); };
+}
 
 std::string hex(jlong h)
 {
@@ -64,41 +77,20 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
     const auto str = [env](const char* s) { return env->NewStringUTF(s); };
 
     const std::vector<Kind> kinds = {
-        {"CircleDataSets",
-         [] { return Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 64, 64); },
-         "clearCircles",
-         [](jlong h) { return Java_quorvex_viewer_OverlayView_GLCircle_clearCircles(nullptr, nullptr, h); },
-         0, nullptr, nullptr},
-        {"QX_FTFont",
-         [&] { return Java_quorvex_viewer_OverlayView_GLFont_intGLFont(env, nullptr, str("x.ttf"), 12); },
+        {"CircleDataSets", making(env, Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce, 64, 64),
+         "clearCircles", taking(env, Java_quorvex_viewer_OverlayView_GLCircle_clearCircles)},
+        {"QX_FTFont", making(env, Java_quorvex_viewer_OverlayView_GLFont_intGLFont, str("x.ttf"), 12),
          "setShaders",
-         [&](jlong h) {
-             return Java_quorvex_viewer_OverlayView_GLFont_setShaders(env, nullptr, h, str("a.vert"),
-                                                                      str("vert"));
-         },
-         0, nullptr, nullptr},
-        {"GLCache",
-         [] { return Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); },
-         "saveBuffer", // no file name: a live cache answers 1 and saves nothing
-         [&](jlong h) {
-             return jlong(
-                 Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(env, nullptr, h, nullptr));
-         },
-         0, nullptr, nullptr},
+         taking(env, Java_quorvex_viewer_OverlayView_GLFont_setShaders, str("a.vert"), str("vert"))},
+        // No file name: a live cache answers 1 and saves nothing.
+        {"GLCache", making(env, Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache), "saveBuffer",
+         taking(env, Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer, jstring(nullptr))},
         {"HeatmapScene",
-         [] {
-             return Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 64,
-                                                                                       64);
-         },
+         making(env, Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n, 64, 64),
          "updateHeatmapBuffer_n",
-         [&](jlong h) {
-             return jlong(Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n(
-                 env, nullptr, h, records, 64, 64, 1));
-         },
-         0, "deleteHeatmap_n",
-         [](jlong h) {
-             Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, h);
-         }},
+         taking(env, Java_quorvex_viewer_OverlayView_GLDirectBuffer_updateHeatmapBuffer_1n, records, 64, 64,
+                1),
+         "deleteHeatmap_n", taking(env, Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n)},
         {"VideoRes",
          [&] {
              setenv("QV_FAULT_TABLE", "minimal", 1);
@@ -107,15 +99,10 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
              unsetenv("QV_FAULT_TABLE");
              return h;
          },
-         "getWidth",
-         [](jlong h) {
-             return jlong(Java_quorvex_viewer_AnimationView_VideoClip_getWidth(nullptr, nullptr, h));
-         },
-         0, "release",
-         [](jlong h) { Java_quorvex_viewer_AnimationView_VideoClip_release(nullptr, nullptr, h); }},
-        {"VideoEnv",
-         [] { return Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment(nullptr, nullptr); },
-         nullptr, nullptr, 0, nullptr, nullptr},
+         "getWidth", taking(env, Java_quorvex_viewer_AnimationView_VideoClip_getWidth), "release",
+         taking(env, Java_quorvex_viewer_AnimationView_VideoClip_release)},
+        {"VideoEnv", making(env, Java_quorvex_viewer_AnimationView_VideoPlay_initVideoEnvironment), nullptr,
+         nullptr},
         {"StreamStub",
          [&] {
              jobjectArray encoder =
@@ -124,7 +111,7 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
                  env, creator, nullptr, str("/tmp/qv-handles.mp4"), 64, 48, 10, nullptr, encoder);
              return env->GetLongField(creator, env->GetFieldID(saveClass, "qxvideosave", "J"));
          },
-         nullptr, nullptr, 0, "closeAVI",
+         nullptr, nullptr, "closeAVI",
          [&](jlong) { Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_closeAVI(env, creator); }},
     };
 
@@ -133,41 +120,36 @@ TEST(JniHandles, GarbageDeletedAndWrongKindHandlesFailWithALogLine)
         live.push_back(k.create());
         ASSERT_NE(live.back(), 0) << k.name;
     }
+    // A refused handle: the probe's failure value and a log line saying why.
+    const auto refused = [](const Kind& k, jlong h, const std::string& why) {
+        qvtest::clearSyslog();
+        EXPECT_EQ(k.call(h), 0) << why;
+        EXPECT_TRUE(qvtest::syslogContains(std::string(k.probe) + ": " + why)) << why;
+    };
     for (size_t i = 0; i < kinds.size(); ++i) {
         const Kind& k = kinds[i];
         if (k.probe == nullptr)
             continue;
         SCOPED_TRACE(k.probe);
-        EXPECT_NE(k.call(live[i]), k.failure) << "a live handle works";
-        for (jlong garbage : {jlong(12345), jlong(-1)}) {
-            qvtest::clearSyslog();
-            EXPECT_EQ(k.call(garbage), k.failure);
-            EXPECT_TRUE(qvtest::syslogContains(std::string(k.probe) + ": unknown handle " + hex(garbage)));
-        }
-        for (size_t j = 0; j < kinds.size(); ++j) {
-            if (j == i)
-                continue;
-            qvtest::clearSyslog();
-            EXPECT_EQ(k.call(live[j]), k.failure) << kinds[j].name;
-            EXPECT_TRUE(qvtest::syslogContains(std::string(k.probe) + ": handle " + hex(live[j]) + " is a " +
-                                               kinds[j].name + ", not a " + k.name));
-        }
+        EXPECT_NE(k.call(live[i]), 0) << "a live handle works";
+        for (jlong garbage : {jlong(12345), jlong(-1)})
+            refused(k, garbage, "unknown handle " + hex(garbage));
+        for (size_t j = 0; j < kinds.size(); ++j)
+            if (j != i)
+                refused(k, live[j],
+                        "handle " + hex(live[j]) + " is a " + kinds[j].name + ", not a " + k.name);
     }
     // Destroyed once, a handle is unknown to every export, its destroyer included.
     for (size_t i = 0; i < kinds.size(); ++i) {
         if (kinds[i].destroy == nullptr)
             continue;
         kinds[i].drop(live[i]);
-        const Kind& probe = kinds[i].probe != nullptr ? kinds[i] : kinds[2]; // the stream's base, the cache
-        qvtest::clearSyslog();
-        EXPECT_EQ(probe.call(live[i]), probe.failure) << kinds[i].name;
-        EXPECT_TRUE(qvtest::syslogContains(std::string(probe.probe) + ": unknown handle " + hex(live[i])))
-            << kinds[i].name;
+        // A stream is probed through its base, the cache.
+        refused(kinds[i].probe != nullptr ? kinds[i] : kinds[2], live[i], "unknown handle " + hex(live[i]));
         if (kinds[i].probe != nullptr) { // destroyed twice
             kinds[i].drop(live[i]);
             EXPECT_TRUE(
                 qvtest::syslogContains(std::string(kinds[i].destroy) + ": unknown handle " + hex(live[i])));
         }
     }
-    env->DeleteLocalRef(records);
 }

@@ -19,6 +19,8 @@
 
 #include <functional>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -27,88 +29,18 @@ namespace {
 alignas(16) unsigned char fakeObject[1 << 14];
 const jlong kHandle = static_cast<jlong>(reinterpret_cast<intptr_t>(fakeObject));
 
-struct Case {
-    const char* what; // the export's name in its log line
-    std::function<jlong(JNIEnv*)> call;
-};
-
-jfloatArray triangle(JNIEnv* env)
+// An export bound to its arguments, answering whether it gave anything but 0. A void export
+// answers false: what tells it did nothing is its log line.
+template <class F, class... A>
+std::function<bool()> answerOf(JNIEnv* env, F exported, A... args)
 {
-    const jfloat xs[] = {0, 10, 0};
-    jfloatArray array = env->NewFloatArray(3);
-    env->SetFloatArrayRegion(array, 0, 3, xs);
-    return array;
+    return [=] {
+        if constexpr (std::is_void_v<decltype(exported(env, nullptr, args...))>)
+            return exported(env, nullptr, args...), false;
+        else
+            return bool(exported(env, nullptr, args...));
+    };
 }
-
-// Void exports answer 0 here; what tells they did nothing is the log line.
-const Case kCases[] = {
-    {"intGLCirlce",
-     [](JNIEnv*) {
-         return Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce(nullptr, nullptr, 200, 200);
-     }},
-    {"createGraphic",
-     [](JNIEnv*) {
-         return Java_quorvex_viewer_OverlayView_GLCircle_createGraphic(nullptr, nullptr, kHandle);
-     }},
-    {"drawCircle",
-     [](JNIEnv*) {
-         Java_quorvex_viewer_OverlayView_GLCircle_drawCircle(nullptr, nullptr, kHandle);
-         return jlong(0);
-     }},
-    {"selectCircle",
-     [](JNIEnv* env) {
-         return jlong(Java_quorvex_viewer_OverlayView_GLCircle_selectCircle(env, nullptr, kHandle, 0, 0, 8,
-                                                                            8) != nullptr);
-     }},
-    {"iniHeatmapBuffer_n",
-     [](JNIEnv*) {
-         return Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 512,
-                                                                                   512);
-     }},
-    {"deleteHeatmap_n",
-     [](JNIEnv*) {
-         Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n(nullptr, nullptr, kHandle);
-         return jlong(0);
-     }},
-    {"intGLFont",
-     [](JNIEnv* env) {
-         return Java_quorvex_viewer_OverlayView_GLFont_intGLFont(env, nullptr,
-                                                                 env->NewStringUTF("DejaVuSans.ttf"), 12);
-     }},
-    {"drawText",
-     [](JNIEnv* env) {
-         return jlong(Java_quorvex_viewer_OverlayView_GLFont_drawText(env, nullptr, kHandle, 1, 1,
-                                                                      env->NewStringUTF("ab"), 1, 1, 1));
-     }},
-    {"intGLCache",
-     [](JNIEnv*) { return Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache(nullptr, nullptr); }},
-    {"saveBuffer",
-     [](JNIEnv* env) {
-         return jlong(Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer(
-             env, nullptr, kHandle, env->NewStringUTF("/tmp/qv-none.png")));
-     }},
-    {"GetTexture",
-     [](JNIEnv* env) {
-         return Java_quorvex_viewer_OverlayView_GLImage_GetTexture(env, nullptr, env->NewStringUTF("a.png"));
-     }},
-    {"ReleaseAllTexture",
-     [](JNIEnv*) {
-         Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture(nullptr, nullptr);
-         return jlong(0);
-     }},
-    {"fillPolygonGLF",
-     [](JNIEnv* env) {
-         return jlong(Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF(env, nullptr, triangle(env),
-                                                                               triangle(env), 3));
-     }},
-    {"initSaveVideo", // no encoder is started
-     [](JNIEnv* env) {
-         jobjectArray encoder =
-             env->NewObjectArray(1, env->FindClass("java/lang/String"), env->NewStringUTF("quorvex-encoder"));
-         return jlong(Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo(
-             env, nullptr, nullptr, env->NewStringUTF("/tmp/qv-no-gl.mp4"), 64, 48, 10, nullptr, encoder));
-     }},
-};
 
 } // namespace
 
@@ -118,11 +50,42 @@ TEST(NoGlContext, ExportsThatNeedGlFailWithALogLine)
     EXPECT_EQ(qv::loadGlEntryPoints(), GLenum(GLEW_ERROR_NO_GL_VERSION));
     JNIEnv* env = qvtest::jvmEnv();
     ASSERT_EQ(env->PushLocalFrame(32), 0);
-    for (const Case& c : kCases) {
+    const auto str = [env](const char* s) { return env->NewStringUTF(s); };
+    const jfloat xs[] = {0, 10, 0};
+    jfloatArray triangle = env->NewFloatArray(3);
+    env->SetFloatArrayRegion(triangle, 0, 3, xs);
+    jobjectArray encoder = env->NewObjectArray(1, env->FindClass("java/lang/String"), str("quorvex-encoder"));
+    // Each export by its name in its log line.
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        {"intGLCirlce", answerOf(env, Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce, 200, 200)},
+        {"createGraphic", answerOf(env, Java_quorvex_viewer_OverlayView_GLCircle_createGraphic, kHandle)},
+        {"drawCircle", answerOf(env, Java_quorvex_viewer_OverlayView_GLCircle_drawCircle, kHandle)},
+        {"selectCircle",
+         answerOf(env, Java_quorvex_viewer_OverlayView_GLCircle_selectCircle, kHandle, 0, 0, 8, 8)},
+        {"iniHeatmapBuffer_n",
+         answerOf(env, Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n, 512, 512)},
+        {"deleteHeatmap_n",
+         answerOf(env, Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n, kHandle)},
+        {"intGLFont",
+         answerOf(env, Java_quorvex_viewer_OverlayView_GLFont_intGLFont, str("DejaVuSans.ttf"), 12)},
+        {"drawText",
+         answerOf(env, Java_quorvex_viewer_OverlayView_GLFont_drawText, kHandle, 1, 1, str("ab"), 1, 1, 1)},
+        {"intGLCache", answerOf(env, Java_quorvex_viewer_OverlayView_GLCacheDrawing_intGLCache)},
+        {"saveBuffer", answerOf(env, Java_quorvex_viewer_OverlayView_GLCacheDrawing_saveBuffer, kHandle,
+                                str("/tmp/qv-none.png"))},
+        {"GetTexture", answerOf(env, Java_quorvex_viewer_OverlayView_GLImage_GetTexture, str("a.png"))},
+        {"ReleaseAllTexture", answerOf(env, Java_quorvex_viewer_OverlayView_GLImage_ReleaseAllTexture)},
+        {"fillPolygonGLF",
+         answerOf(env, Java_quorvex_viewer_OverlayView_GLPolygon_fillPolygonGLF, triangle, triangle, 3)},
+        {"initSaveVideo", // no encoder is started
+         answerOf(env, Java_quorvex_viewer_AnimationView_VideoPlaybackMovieCreator_initSaveVideo,
+                  jobject(nullptr), str("/tmp/qv-no-gl.mp4"), 64, 48, 10, jstring(nullptr), encoder)},
+    };
+    for (const auto& c : cases) {
         qvtest::clearSyslog();
-        EXPECT_EQ(c.call(env), 0) << c.what;
-        EXPECT_TRUE(qvtest::syslogContains(std::string(c.what) + ": no current GL context")) << c.what;
-        EXPECT_FALSE(env->ExceptionCheck()) << c.what;
+        EXPECT_FALSE(c.second()) << c.first;
+        EXPECT_TRUE(qvtest::syslogContains(std::string(c.first) + ": no current GL context")) << c.first;
+        EXPECT_FALSE(env->ExceptionCheck()) << c.first;
     }
     env->PopLocalFrame(nullptr);
 }
