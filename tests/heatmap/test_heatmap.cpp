@@ -1,7 +1,6 @@
 // Heatmap scene: a non-square space, update semantics, a hostile caller state and a failed build
 // (model comparisons as in test_heatmap_passes.cpp; GL objects of a deleted scene are in DrawState).
 #include "heatmap/HeatmapReference.h"
-#include "heatmap/HeatmapScene.h"
 #include "support/GlState.h"
 #include "support/SyslogCapture.h"
 
@@ -9,55 +8,17 @@
 
 #include <jni.h>
 
-#include <memory>
-#include <vector>
-
-namespace {
-
-constexpr int S = heatref::S;
-constexpr double kTol = 3.0;
-const std::array<int, 3> kBackground{30, 60, 200};
+#include <algorithm>
 
 using heatref::Record;
-static_assert(sizeof(Record) == HeatmapScene::kRecordBytes, "a record is 40 bytes");
+using heatref::S;
+using HeatmapTest = heatref::SceneTest;
 
-class HeatmapTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        gl_ = std::make_unique<qvtest::GlContext>(S, S);
-        ASSERT_TRUE(gl_->ok()) << gl_->error();
-        gl_->makeCurrent();
-        gl_->canvasProjection();
-        glClearColor(kBackground[0] / 255.f, kBackground[1] / 255.f, kBackground[2] / 255.f, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        scene_ = std::make_unique<HeatmapScene>();
-        ASSERT_EQ(scene_->m_init_successful, 1);
-        scene_->initScene();
-        ASSERT_NE(scene_->heatMapImage, nullptr);
-        qvtest::clearSyslog();
-    }
-    // The model of cells (x, y, value) against the heatmap texture and canvas rows 0..rows-1.
-    void expectModel(const std::vector<std::array<int, 3>>& cells, int rows = S)
-    {
-        const auto ref = heatref::heatmap(heatref::heatOf(cells));
-        for (const auto& worst :
-             {heatref::worstError(qvtest::readTexture(scene_->intermediateTex, S, S), ref),
-              heatref::worstError(qvtest::readCanvas(S, S), ref, rows, &kBackground)})
-            EXPECT_LE(worst.first, kTol) << "row " << worst.second / S << " col " << worst.second % S;
-    }
-    int nonZeroCells() const
-    {
-        int n = 0;
-        for (int i = 0; i < S * S; ++i)
-            n += scene_->heatMapImage[i] != 0;
-        return n;
-    }
-
-    std::unique_ptr<qvtest::GlContext> gl_;
-    std::unique_ptr<HeatmapScene> scene_; // destroyed first, while the context lives
-};
-
+namespace {
+int nonZeroCells(const HeatmapScene& scene)
+{
+    return S * S - int(std::count(scene.heatMapImage.get(), scene.heatMapImage.get() + S * S, 0));
+}
 } // namespace
 
 TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
@@ -65,18 +26,15 @@ TEST_F(HeatmapTest, NonSquareSpaceFillsTheWideSide)
     // w = 1000, h = 500: scale 0.512, the last point lands in row 255, column 511.
     Record records[2] = {{999, 499, 200, {}}, {500, 250, 130, {}}};
     scene_->updateHeatMapImage(records, 1000, 500, 2);
-    EXPECT_EQ(nonZeroCells(), 2);
+    EXPECT_EQ(nonZeroCells(*scene_), 2);
     // The caller's space over the top half of the window: canvas pixel (x, y) shows texel (x, y).
+    qvtest::canvasProjection(S, S / 2, 1000, 500);
     glViewport(0, S / 2, S, S / 2);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrtho(0, 1000, 500, 0, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
     scene_->drawHeatMap();
-    expectModel({{511, 255, 200}, {256, 128, 130}},
-                S / 2); // the quad samples only up to t = 0.5: rows 0..255
-    EXPECT_PIXEL(*gl_, 256, S / 2 + 20, (qvtest::Rgba{kBackground[0], kBackground[1], kBackground[2], 255}),
-                 0);
+    // The quad samples only up to t = 0.5: rows 0..255.
+    expectModel({{511, 255, 200}, {256, 128, 130}}, S / 2);
+    const auto& bg = heatref::kBackground;
+    EXPECT_PIXEL(*gl_, 256, S / 2 + 20, (qvtest::Rgba{bg[0], bg[1], bg[2], 255}), 0);
 }
 
 TEST_F(HeatmapTest, UpdatesWriteTheLowByteOfTheCountIntoCellsOfTheSpace)
@@ -90,21 +48,17 @@ TEST_F(HeatmapTest, UpdatesWriteTheLowByteOfTheCountIntoCellsOfTheSpace)
     // A record buffer replaces everything; records outside the space are skipped
     // ((1500, 10) would wrap into row 5 if only the cell index were checked);
     // the later record for a cell wins and fields past the count are not read.
-    Record records[] = {{-1, 5, 50, {}},
-                        {5, -1, 50, {}},
-                        {1000, 5, 50, {}},
-                        {5, 500, 50, {}},
-                        {1500, 10, 50, {}},
-                        {0, 0, 0x1234, {}},
-                        {0, 0, 0x7705, {-1, -1, -1, -1, -1, -1, -1}}};
+    Record records[7] = {{-1, 5, 50, {}},  {5, -1, 50, {}},    {1000, 5, 50, {}},
+                         {5, 500, 50, {}}, {1500, 10, 50, {}}, {0, 0, 0x1234, {}}};
+    records[6] = {0, 0, 0x7705, {-1, -1, -1, -1, -1, -1, -1}};
     scene_->updateHeatMapImage(records, 1000, 500, 7);
-    EXPECT_EQ(nonZeroCells(), 1);
+    EXPECT_EQ(nonZeroCells(*scene_), 1);
     EXPECT_EQ(scene_->heatMapImage[0], 0x05);
     scene_->updateHeatMapValue(70, 2000, 1, 1000, 500);
     scene_->updateHeatMapValue(70, 1, 1, 0, 0);
-    EXPECT_EQ(nonZeroCells(), 1);
+    EXPECT_EQ(nonZeroCells(*scene_), 1);
     scene_->updateHeatMapImage(records, 640, 480, 0);
-    EXPECT_EQ(nonZeroCells(), 0);
+    EXPECT_EQ(nonZeroCells(*scene_), 0);
     EXPECT_EQ(scene_->m_heatmapW, 640);
     EXPECT_EQ(scene_->m_heatmapH, 480);
 }
@@ -136,29 +90,22 @@ TEST_F(HeatmapTest, PassesIgnoreTheCallersState)
     expectModel({{300, 100, 180}}, 0); // the heatmap itself is unaffected
 }
 
-namespace {
-
-// A swapped GLEW pointer hands the library broken source: the driver's compiler rejects it for real.
-PFNGLSHADERSOURCEPROC realShaderSource = nullptr;
-
-void GLAPIENTRY brokenShaderSource(GLuint shader, GLsizei, const GLchar* const*, const GLint*)
-{
-    const GLchar* text = "#version 120\nvoid main() { this is not glsl }\n";
-    realShaderSource(shader, 1, &text, nullptr);
-}
-} // namespace
-
 TEST(HeatmapBuildFailure, UnbuildableProgramsGiveNoHandleAndLogTheCompiler)
 {
     qvtest::GlContext context(64, 64);
     ASSERT_TRUE(context.ok()) << context.error();
     context.makeCurrent();
     qvtest::clearSyslog();
-    realShaderSource = __glewShaderSource;
-    __glewShaderSource = brokenShaderSource;
+    // A swapped GLEW pointer hands the library broken source: the driver's compiler rejects it for real.
+    static PFNGLSHADERSOURCEPROC real = nullptr;
+    real = __glewShaderSource;
+    __glewShaderSource = [](GLuint shader, GLsizei, const GLchar* const*, const GLint*) {
+        const GLchar* text = "#version 120\nvoid main() { this is not glsl }\n";
+        real(shader, 1, &text, nullptr);
+    };
     const jlong handle =
         Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n(nullptr, nullptr, 0, 0);
-    __glewShaderSource = realShaderSource;
+    __glewShaderSource = real;
     EXPECT_EQ(handle, 0);
     EXPECT_TRUE(qvtest::syslogContains("Compile failure in shader:"));
     EXPECT_TRUE(qvtest::syslogContains("could not be built"));

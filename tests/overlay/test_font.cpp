@@ -9,10 +9,8 @@
 
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 using namespace qvtest;
 
@@ -20,8 +18,7 @@ namespace {
 
 const char kDejaVu[] = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
-// A font on DejaVu Sans (it has a kern table, Latin-1 and Cyrillic, no CJK):
-// the primary path is pointed at it before loading.
+// DejaVu Sans (a kern table, Latin-1 and Cyrillic, no CJK), loaded through the primary path.
 std::unique_ptr<QX_FTFont> dejaVu(int size)
 {
     std::unique_ptr<QX_FTFont> font(new QX_FTFont(const_cast<char*>("NoSuchFont.ttf"), size));
@@ -42,17 +39,6 @@ float layout(QX_FTFont& font, const wchar_t* text, float x = 0, float y = 0)
     float pen[2] = {x, y};
     font.addText(font.m_font, text, colour, pen);
     return pen[0];
-}
-
-void project(double unitsPerPixel, bool yDown, float modelviewY = 1)
-{
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    const double w = unitsPerPixel * 256, h = unitsPerPixel * 256; // the fixture's canvas
-    glOrtho(0, w, yDown ? h : 0, yDown ? 0 : h, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glScalef(1, modelviewY, 1);
 }
 
 } // namespace
@@ -86,10 +72,14 @@ TEST_F(FontTest, LayoutCasesInOneTable)
         {L"I\u4e2d", 0, 0, 1, true, 1, 1, 0, at},     {L"\u4e2dI", 3, 0, 1, true, 1, 1, 0, at},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message()
-                     << std::wstring(r.text).size() << " characters at " << r.upp << " units per pixel, y "
-                     << (r.yDown ? "down" : "up") << ", flip " << r.flip);
-        project(r.upp, r.yDown, r.flip);
+        SCOPED_TRACE(testing::Message() << "row " << &r - rows);
+        const double side = r.upp * kWidth;
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(0, side, r.yDown ? side : 0, r.yDown ? 0 : side, -1, 1);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glScalef(1, r.flip, 1);
         const float penEnd = layout(*font, r.text, r.x, r.y);
         ASSERT_EQ(font->vertArray.size(), 12 * r.quads);
         EXPECT_EQ(font->textArray.size(), 8 * r.quads);
@@ -107,10 +97,9 @@ TEST_F(FontTest, LayoutCasesInOneTable)
         const float pen = r.pen(r.x, r.upp, advanceA), upp = float(r.upp);
         const float* v = font->vertArray.data() + 3 * k;
         const float x0 = float(int(pen + g->offset_x * upp)), y0 = float(int(r.y));
+        const float x1 = float(int(x0 + g->width * upp)), y1 = float(int(y0 + g->height * upp * r.flip));
         EXPECT_EQ(std::vector<float>(v, v + 12),
-                  (std::vector<float>{x0, float(int(y0 + g->height * upp * r.flip)), 0, x0, y0, 0,
-                                      float(int(x0 + g->width * upp)), y0, 0, float(int(x0 + g->width * upp)),
-                                      float(int(y0 + g->height * upp * r.flip)), 0}));
+                  (std::vector<float>{x0, y1, 0, x0, y0, 0, x1, y0, 0, x1, y1, 0}));
         const float* t = font->textArray.data() + 2 * k;
         EXPECT_EQ(std::vector<float>(t, t + 8),
                   (std::vector<float>{g->s0, g->t0, g->s0, g->t1, g->s1, g->t1, g->s1, g->t0}));
@@ -150,8 +139,6 @@ TEST_F(FontTest, GlyphsFillTheirBoxesInTheRequestedColour)
         EXPECT_GE(redPixels(gl(), x0, y0, x1, y1), (x1 - x0 - 2) * (y1 - y0))
             << "inner columns fully covered";
     }
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
-    glDeleteBuffers(1, &callerIndices);
     // Without a texture (the reload failed) nothing is drawn and nothing touched.
     std::snprintf(font->fontfile, sizeof(font->fontfile), "/nonexistent/a.ttf");
     std::snprintf(font->backup_fontfile, sizeof(font->backup_fontfile), "/nonexistent/b.ttf");
@@ -174,7 +161,6 @@ TEST_F(FontTest, FilesComeFromTheFontFolderElseTheMonospacedBackup)
     const std::string dir(homedir);
     EXPECT_EQ(std::string(font.backup_fontfile), dir.substr(0, dir.find_last_of('/')) + "/UbuntuMono-R.ttf");
     ASSERT_EQ(font.init(), 1);
-    EXPECT_TRUE(glIsTexture(font.m_fontTexture));
     // Ubuntu Mono, not DejaVu: every glyph advances alike; its subset covers Latin-1.
     EXPECT_FLOAT_EQ(glyphOf(font, L'i')->advance_x, glyphOf(font, L'W')->advance_x);
     EXPECT_NE(glyphOf(font, 0xE9), nullptr);

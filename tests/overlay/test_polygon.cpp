@@ -27,34 +27,24 @@ TEST_F(PolygonTest, FillsCoverExactlyTheirPixels)
         starX.push_back(static_cast<float>(128 + 100 * std::cos(a)));
         starY.push_back(static_cast<float>(128 + 100 * std::sin(a)));
     }
+    const Rgba& in = kWhite;
+    const Rgba& out = kBlack;
+    const std::vector<Probe> squareProbes = {
+        {50, 50, in}, {149, 149, in}, {49, 100, out}, {150, 100, out}, {100, 150, out}};
+    // A "U": the notch between x 90..130 below y 100 must stay empty.
+    const std::vector<Probe> uProbes = {{60, 180, in},   {160, 180, in},  {110, 60, in},
+                                        {110, 150, out}, {110, 199, out}, {95, 120, out}};
+    // Centre pentagon (winding 2) and points (winding 1) filled, the gaps between points not.
+    const std::vector<Probe> starProbes = {{128, 128, in}, {128, 40, in}, {60, 60, out}, {128, 220, out}};
     const struct {
         const char* what;
         std::vector<float> xs, ys;
-        std::vector<Probe> probes;
+        const std::vector<Probe>& probes;
         size_t records;
     } cases[] = {
-        {"square",
-         {50, 150, 150, 50},
-         {50, 50, 150, 150},
-         {{50, 50, kWhite}, {149, 149, kWhite}, {49, 100, kBlack}, {150, 100, kBlack}, {100, 150, kBlack}},
-         4},
-        // A "U": the notch between x 90..130 below y 100 must stay empty.
-        {"concave",
-         {40, 180, 180, 130, 130, 90, 90, 40},
-         {40, 40, 200, 200, 100, 100, 200, 200},
-         {{60, 180, kWhite},
-          {160, 180, kWhite},
-          {110, 60, kWhite},
-          {110, 150, kBlack},
-          {110, 199, kBlack},
-          {95, 120, kBlack}},
-         8},
-        // Centre pentagon (winding 2) and points (winding 1) filled, the gaps between points not.
-        {"star",
-         starX,
-         starY,
-         {{128, 128, kWhite}, {128, 40, kWhite}, {60, 60, kBlack}, {128, 220, kBlack}},
-         10},
+        {"square", {50, 150, 150, 50}, {50, 50, 150, 150}, squareProbes, 4},
+        {"concave", {40, 180, 180, 130, 130, 90, 90, 40}, {40, 40, 200, 200, 100, 100, 200, 200}, uProbes, 8},
+        {"star", starX, starY, starProbes, 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
