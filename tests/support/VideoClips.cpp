@@ -19,9 +19,41 @@ constexpr const char* kRecipe = "v1";
 
 constexpr int kGridColumns = 4, kGridRows = 3, kWhiteMarkerCell = 0, kBlackMarkerCell = 8;
 
-// The number pattern is drawn on an 8 x 6 picture (2 x 2 pixels per cell, so
-// 4:2:0 chroma never straddles cells) and scaled up without filtering.
-std::string patternFilter(const ClipSpec& spec)
+// Per format, in ClipFormat order: name, file extension, ffmpeg's codec and container arguments
+// (a key frame every 12; x264's B-frames placed fixed, or it would drop them on this simple picture).
+struct FormatRecipe {
+    const char *name, *extension, *codec;
+};
+const FormatRecipe& recipe(ClipFormat format)
+{
+    static const FormatRecipe recipes[] = {
+        {"h264-mp4", ".mp4",
+         "-c:v libx264 -preset veryfast -x264-params b-adapt=0:bframes=2:scenecut=0:keyint=12:min-keyint=12"
+         " -f mp4"},
+        {"xvid-avi", ".avi", "-c:v mpeg4 -vtag XVID -bf 2 -g 12 -q:v 4 -f avi"},
+        {"mpeg2-mpg", ".mpg", "-c:v mpeg2video -bf 2 -g 12 -q:v 4 -f mpeg"},
+    };
+    return recipes[static_cast<int>(format)];
+}
+
+const std::string& clipFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    static const std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-test-clips-" + kRecipe +
+                                      "-" + std::to_string(getuid());
+    [[maybe_unused]] static const int made = mkdir(folder.c_str(), 0700);
+    return folder;
+}
+
+bool isNonEmptyFile(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+// The number pattern is drawn on an 8 x 6 picture (2 x 2 pixels per cell, so 4:2:0 chroma never
+// straddles cells) and scaled up without filtering.
+bool makeClip(const ClipSpec& spec, const std::string& path)
 {
     char filter[512];
     std::snprintf(filter, sizeof filter,
@@ -31,62 +63,24 @@ std::string patternFilter(const ClipSpec& spec)
                   "if(bitand(N,pow(2,ld(0)-1-gt(ld(0),%d))),235,16)))':cb=128:cr=128,"
                   "scale=%d:%d:flags=neighbor,format=yuv420p,noise=alls=10:allf=t",
                   kWhiteMarkerCell, kBlackMarkerCell, kBlackMarkerCell, spec.width, spec.height);
-    return filter;
-}
-
-// Per format, in ClipFormat order: name, file extension, ffmpeg's codec and container arguments.
-struct FormatRecipe {
-    const char* name;
-    const char* extension;
-    std::string codec;
-};
-const FormatRecipe& recipe(ClipFormat format)
-{
-    const std::string key = std::to_string(kClipKeyInterval);
-    static const FormatRecipe recipes[] = {
-        // Fixed B-frame placement: x264 would otherwise drop B-frames on this simple picture.
-        {"h264-mp4", ".mp4",
-         "-c:v libx264 -preset veryfast -x264-params b-adapt=0:bframes=2:scenecut=0:keyint=" + key +
-             ":min-keyint=" + key + " -f mp4"},
-        {"xvid-avi", ".avi", "-c:v mpeg4 -vtag XVID -bf 2 -g " + key + " -q:v 4 -f avi"},
-        {"mpeg2-mpg", ".mpg", "-c:v mpeg2video -bf 2 -g " + key + " -q:v 4 -f mpeg"},
-    };
-    return recipes[static_cast<int>(format)];
-}
-
-bool isNonEmptyFile(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
-}
-
-bool makeClip(const ClipSpec& spec, const std::string& path)
-{
     const std::string temporary = path + ".part" + std::to_string(getpid());
     const std::string command =
         "ffmpeg -nostdin -v error -y -f lavfi -i nullsrc=s=8x6:r=" + std::to_string(kClipFramesPerSecond) +
-        " -vf \"" + patternFilter(spec) + "\" -frames:v " + std::to_string(spec.frames) + " -threads 2 " +
+        " -vf \"" + filter + "\" -frames:v " + std::to_string(spec.frames) + " -threads 2 " +
         recipe(spec.format).codec + " '" + temporary + "' </dev/null >/dev/null 2>&1";
     const bool made = std::system(command.c_str()) == 0 && isNonEmptyFile(temporary) &&
                       rename(temporary.c_str(), path.c_str()) == 0;
-    if (!made) {
+    if (!made)
         unlink(temporary.c_str());
-        std::fprintf(stderr, "could not make test clip %s\n", path.c_str());
-    }
     return made;
 }
 
-std::string clipPath(const ClipSpec& spec)
+// "h264-mp4-720x480-60.mp4"
+std::string clipFile(const ClipSpec& spec)
 {
-    return clipFolder() + "/" + recipe(spec.format).name + std::string("-") + std::to_string(spec.width) +
-           "x" + std::to_string(spec.height) + "-" + std::to_string(spec.frames) +
-           recipe(spec.format).extension;
-}
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string name = clipLabel(spec);
+    std::replace(name.begin(), name.end(), ' ', '-');
+    return name + recipe(spec.format).extension;
 }
 
 // A file of these bytes for this process alone, removed when it ends; empty when not written.
@@ -101,30 +95,6 @@ std::string scratchFile(const std::string& name, const std::string& bytes)
                     name);
     std::ofstream out(paths.back(), std::ios::binary | std::ios::trunc);
     return (out << bytes).good() ? paths.back() : std::string();
-}
-
-enum class Level { Dark, Light, Unclear };
-
-// The mean of B, G and R over the middle half of a cell, classified.
-Level cellLevel(const uint8_t* bgra, int width, int height, int stride, bool bottomUp, int cell)
-{
-    const int column = cell % kGridColumns, row = cell / kGridColumns;
-    const int x0 = column * width / kGridColumns, x1 = (column + 1) * width / kGridColumns;
-    const int y0 = row * height / kGridRows, y1 = (row + 1) * height / kGridRows;
-    const int left = x0 + (x1 - x0) / 4, right = x1 - (x1 - x0) / 4;
-    const int top = y0 + (y1 - y0) / 4, bottom = y1 - (y1 - y0) / 4;
-    const int step = std::max(1, (right - left) / 16);
-    long sum = 0, count = 0;
-    for (int y = top; y < bottom; y += step) {
-        const uint8_t* line = bgra + static_cast<long>(bottomUp ? height - 1 - y : y) * stride;
-        for (int x = left; x < right; x += step) {
-            const uint8_t* p = line + x * 4;
-            sum += p[0] + p[1] + p[2];
-            count += 3;
-        }
-    }
-    const long mean = count ? sum / count : -1;
-    return mean >= 0 && mean < 80 ? Level::Dark : mean > 175 ? Level::Light : Level::Unclear;
 }
 
 } // namespace
@@ -145,25 +115,10 @@ const std::vector<ClipSpec>& standardClips()
     return clips;
 }
 
-const std::string& clipFolder()
-{
-    static const std::string folder = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string f = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-test-clips-" + kRecipe + "-" +
-                        std::to_string(getuid());
-        mkdir(f.c_str(), 0700);
-        return f;
-    }();
-    return folder;
-}
-
 std::string videoClip(const ClipSpec& spec)
 {
-    if (spec.width <= 0 || spec.height <= 0 || spec.width % 2 || spec.height % 2 || spec.frames <= 0 ||
-        spec.frames > 1024)
-        return {};
     static std::map<std::string, bool> made; // a clip that failed is not tried again
-    const std::string path = clipPath(spec);
+    const std::string path = clipFolder() + "/" + clipFile(spec);
     if (made.count(path) == 0)
         made[path] = isNonEmptyFile(path) || makeClip(spec, path);
     return made[path] ? path : std::string();
@@ -171,9 +126,10 @@ std::string videoClip(const ClipSpec& spec)
 
 std::string truncatedClip(const ClipSpec& spec, double fraction)
 {
-    const std::string bytes = videoClip(spec).empty() ? "" : readBytes(videoClip(spec));
+    std::ifstream in(videoClip(spec), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return bytes.empty() ? std::string()
-                         : scratchFile("truncated-" + clipPath(spec).substr(clipFolder().size() + 1),
+                         : scratchFile("truncated-" + clipFile(spec),
                                        bytes.substr(0, size_t(double(bytes.size()) * fraction)));
 }
 
@@ -186,18 +142,24 @@ std::string garbageClip(const char* extension)
     return scratchFile(std::string("garbage") + extension, bytes);
 }
 
+// Each cell's mean of B, G and R over its middle half: dark, light, or (between) no number.
 int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp)
 {
-    if (!bgra || width < kGridColumns * 2 || height < kGridRows * 2 || strideBytes < width * 4)
-        return -1;
     int number = 0, bit = 0;
     for (int cell = 0; cell < kGridColumns * kGridRows; ++cell) {
-        const Level level = cellLevel(bgra, width, height, strideBytes, bottomUp, cell);
-        if (level == Level::Unclear || (cell == kWhiteMarkerCell && level != Level::Light) ||
-            (cell == kBlackMarkerCell && level != Level::Dark))
+        const int x0 = cell % kGridColumns * width / kGridColumns, x1 = x0 + width / kGridColumns;
+        const int y0 = cell / kGridColumns * height / kGridRows, y1 = y0 + height / kGridRows;
+        long sum = 0, count = 0;
+        for (int y = y0 + (y1 - y0) / 4; y < y1 - (y1 - y0) / 4; ++y)
+            for (int x = x0 + (x1 - x0) / 4; x < x1 - (x1 - x0) / 4; ++x, count += 3) {
+                const uint8_t* p = bgra + long(bottomUp ? height - 1 - y : y) * strideBytes + x * 4;
+                sum += p[0] + p[1] + p[2];
+            }
+        const bool light = sum >= 176 * count, dark = sum < 80 * count;
+        if ((!light && !dark) || (cell == kWhiteMarkerCell && !light) || (cell == kBlackMarkerCell && !dark))
             return -1;
         if (cell != kWhiteMarkerCell && cell != kBlackMarkerCell)
-            number |= int(level == Level::Light) << bit++;
+            number |= int(light) << bit++;
     }
     return number;
 }

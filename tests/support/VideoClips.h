@@ -18,12 +18,10 @@ enum class ClipFormat {
 
 struct ClipSpec {
     ClipFormat format;
-    int width, height; // even
-    int frames;        // at most 1024
+    int width, height, frames; // even sides, at most 1024 frames
 };
 
 constexpr int kClipFramesPerSecond = 25;
-constexpr int kClipKeyInterval = 12;
 
 // "h264-mp4 720x480 60" style label for test output.
 std::string clipLabel(const ClipSpec& spec);
@@ -39,10 +37,7 @@ std::string videoClip(const ClipSpec& spec);
 std::string truncatedClip(const ClipSpec& spec, double fraction);
 std::string garbageClip(const char* extension);
 
-// The folder the clips live in (created on first use).
-const std::string& clipFolder();
-
-// The frame number in BGRA pixels (bottomUp: as glReadPixels gives them); -1 when there is none.
+// The frame number in RGBA or BGRA pixels (bottomUp: as glReadPixels gives them); -1 when there is none.
 int frameNumberFromPixels(const uint8_t* bgra, int width, int height, int strideBytes, bool bottomUp);
 
 } // namespace qvtest

@@ -37,10 +37,8 @@ extern "C" __attribute__((visibility("default"))) int GetVideoLoaderHandlerInfo(
 {
     const char* table = getenv("QV_FAULT_TABLE");
     const char* mode = table != nullptr ? table : "nulls";
-    if (strcmp(mode, "refuse") == 0)
-        return 0;
-    if (strcmp(mode, "nulls") == 0)
-        return 1;
+    if (strcmp(mode, "refuse") == 0 || strcmp(mode, "nulls") == 0)
+        return strcmp(mode, "nulls") == 0;
     loader->OpenFile = openFile;
     loader->GetFrameInfo = frameInfo;
     loader->supportSeekFeature = strcmp(mode, "noseq") == 0 ? 0 : 1;

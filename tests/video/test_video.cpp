@@ -8,7 +8,6 @@
 #include "boundary/HandleRegistry.h"
 #include "video/VideoRes.h"
 #include "video/Videoplay.h"
-#include "video/mpgloader.h"
 
 #include "quorvex_viewer_AnimationView_VideoClip.h"
 
@@ -25,9 +24,7 @@
 namespace {
 
 using qvtest::ClipFormat;
-using qvtest::ClipSpec;
 using Stdout = qvtest::CapturedStdout;
-using qvtest::countOf;
 
 using Clip = std::unique_ptr<VideoRes, void (*)(VideoRes*)>;
 Clip openClip(const std::string& path, const char* loader)
@@ -55,9 +52,8 @@ protected:
     {
         glClear(GL_COLOR_BUFFER_BIT);
         qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, clip.getWidth(), clip.getHeight());
-        std::vector<uint8_t> pixels(kWidth * kHeight * 4);
-        glReadPixels(0, 0, kWidth, kHeight, GL_BGRA, GL_UNSIGNED_BYTE, pixels.data());
-        return qvtest::frameNumberFromPixels(pixels.data(), kWidth, kHeight, kWidth * 4, true);
+        return qvtest::frameNumberFromPixels(qvtest::readCanvas(kWidth, kHeight).data(), kWidth, kHeight,
+                                             kWidth * 4, true);
     }
 };
 
@@ -66,7 +62,7 @@ class ClipPlayback : public VideoTest, public testing::WithParamInterface<std::t
 
 TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
 {
-    const ClipSpec& spec = qvtest::standardClips()[size_t(std::get<0>(GetParam()))];
+    const qvtest::ClipSpec& spec = qvtest::standardClips()[size_t(std::get<0>(GetParam()))];
     const std::string path = qvtest::videoClip(spec);
     ASSERT_FALSE(path.empty());
     Stdout out;
@@ -87,7 +83,7 @@ TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
     }
     EXPECT_LT(qv::loadClipFrame(*clip, spec.frames), 0) << "past the end";
     // The XVID switch happens once; the named loader is never loaded again.
-    EXPECT_EQ(countOf(out.take(), "begin to load it libffmpegloader.so \n"),
+    EXPECT_EQ(qvtest::countOf(out.take(), "begin to load it libffmpegloader.so \n"),
               spec.format == ClipFormat::Mpeg2Mpg ? 0 : 1);
 }
 
@@ -113,7 +109,7 @@ TEST_F(VideoTest, TextureRulesAndDrawing)
     Stdout out;
     qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, 720, 480);
     EXPECT_PIXEL(gl(), 128, 128, qvtest::kBlack, 0) << "nothing is drawn before the first upload";
-    EXPECT_EQ(countOf(out.take(), " failed with texture "), 1);
+    EXPECT_EQ(qvtest::countOf(out.take(), " failed with texture "), 1);
 
     const auto first = quadrants(720, 480, kRed, kGreen, kBlue, kWhite);
     const GLuint texture = GLuint(createTextures(720, 480, (unsigned char*)first.data(), 4, &clip));
@@ -123,17 +119,14 @@ TEST_F(VideoTest, TextureRulesAndDrawing)
     const qvtest::Rgba green = qvtest::kGreen, black = qvtest::kBlack;
     qvtest::expectPixels(gl(), {{20, 36, green}, {76, 76, green}, {12, 40, black}, {48, 84, black}}, 2);
 
-    // 720 x 480 into 1024 x 512; a smaller frame reuses the texture, a larger one
-    // recreates it; each drawn upright (top-left and bottom-right quadrants probed).
+    // A smaller frame reuses the texture, a larger one recreates it; each is drawn upright.
     struct Upload {
-        int w, h;
+        int w, h, texW, texH;
         uint32_t tl, br;
-        int texW, texH;
-        float rw, rh;
     };
-    const Upload uploads[] = {{720, 480, kRed, kWhite, 1024, 512, 0.703125f, 0.9375f},
-                              {320, 240, kWhite, kRed, 1024, 512, 320 / 1024.f, 240 / 512.f},
-                              {1100, 600, kBlue, kGreen, 2048, 1024, 1100 / 2048.f, 600 / 1024.f}};
+    const Upload uploads[] = {{720, 480, 1024, 512, kRed, kWhite},
+                              {320, 240, 1024, 512, kWhite, kRed},
+                              {1100, 600, 2048, 1024, kBlue, kGreen}};
     for (const Upload& u : uploads) {
         SCOPED_TRACE(u.w);
         const auto frame = quadrants(u.w, u.h, u.tl, kBlue, kGreen, u.br);
@@ -144,17 +137,14 @@ TEST_F(VideoTest, TextureRulesAndDrawing)
         glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &size[1]);
         glBindTexture(GL_TEXTURE_2D, 0);
         EXPECT_EQ(size[0] * 10000 + size[1], u.texW * 10000 + u.texH);
-        EXPECT_FLOAT_EQ(clip.m_rw, u.rw);
-        EXPECT_FLOAT_EQ(clip.m_rh, u.rh);
-        if (u.texW == 1024) {
-            EXPECT_EQ(clip.m_mTex, texture);
-        }
+        EXPECT_FLOAT_EQ(clip.m_rw, float(u.w) / float(u.texW)); // the frame's share of the texture
+        EXPECT_FLOAT_EQ(clip.m_rh, float(u.h) / float(u.texH));
+        EXPECT_TRUE(u.texW != 1024 || clip.m_mTex == texture);
         clip.width = u.w;
         clip.height = u.h;
         glClear(GL_COLOR_BUFFER_BIT);
         qv::drawClip(&clip, 0, 0, kWidth, kHeight, 0, 0, u.w, u.h);
-        EXPECT_PIXEL(gl(), 64, 64, rgba(u.tl), 2);
-        EXPECT_PIXEL(gl(), 192, 192, rgba(u.br), 2);
+        qvtest::expectPixels(gl(), {{64, 64, rgba(u.tl)}, {192, 192, rgba(u.br)}}, 2);
     }
     updates(64, 0, (unsigned char*)first.data(), 4, &clip); // refused: the last frame's region stays
     EXPECT_FLOAT_EQ(clip.m_rh, 600 / 1024.f);
@@ -166,38 +156,37 @@ TEST(VideoOpen, RefusedWithALine)
 {
     loadFaultPlugins();
     const std::string clip = qvtest::videoClip(qvtest::standardClips()[0]);
-    const std::string fifo = qvtest::clipFolder() + "/fifo-" + std::to_string(getpid()) + ".avi";
+    const std::string fifo = "/tmp/qv-fifo-" + std::to_string(getpid()) + ".avi";
     unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string longPath = "/" + std::string(1023, 'a'), name250(250, 'n'), lacks = " lacks OpenFile";
-    // `line` is on standard output when it is one of the video code's own texts;
-    // a "log:" line is the library's diagnostic, in the system log.
+    // `line` is the video code's own text on standard output, or ("log:") the library's in the system log.
     struct Case {
-        std::string path, loader, table, line; // loader "-": the MPEG loader
+        std::string path, loader, line, table = ""; // loader "-": the MPEG loader
     };
     const Case cases[] = {
-        {"/nonexistent/clip.mp4", "ffmpegloader", "", "failed to open file /nonexistent/clip.mp4 \n"},
-        {"/nonexistent/clip.mpg", "-", "", "Trying mpeg loader failed to open file"},
-        {qvtest::clipFolder(), "ffmpegloader", "", "failed to open file"},
-        {fifo, "ffmpegloader", "", "failed to open file"},
-        {fifo, "-", "", "failed to open file"},
-        {qvtest::garbageClip(".mp4"), "ffmpegloader", "", "failed to open file"},
-        {qvtest::garbageClip(".mpg"), "-", "", "log: mpeg loader cannot open"},
-        {clip, "qvnosuchloader", "",
+        {"/nonexistent/clip.mp4", "ffmpegloader", "failed to open file /nonexistent/clip.mp4 \n"},
+        {"/nonexistent/clip.mpg", "-", "Trying mpeg loader failed to open file"},
+        {"/tmp", "ffmpegloader", "failed to open file"},
+        {fifo, "ffmpegloader", "failed to open file"},
+        {fifo, "-", "failed to open file"},
+        {qvtest::garbageClip(".mp4"), "ffmpegloader", "failed to open file"},
+        {qvtest::garbageClip(".mpg"), "-", "log: mpeg loader cannot open"},
+        {clip, "qvnosuchloader",
          "begin to load it libqvnosuchloader.so \nget loader to check libqvnosuchloader.so \n loading module failed"},
-        {clip, "vfwloader", "",
+        {clip, "vfwloader",
          "get loader to check libvfwloader.so \n it is wrong  failed to load it libvfwloader.so"},
-        {clip, "abc_user", "",
+        {clip, "abc_user",
          " user choose video loader abc \nadd loader name abc begin to load it libabc.so \n"},
-        {clip, "qvnoentry", "", "Could not find function GetVideoLoaderHandlerInfo"},
-        {clip, "qvfault", "refuse", "Video Loader Handler failed "},
-        {clip, "qvfault", "nulls", "log:" + lacks},
-        {clip, "qvfault", "noframes", "log:" + lacks},
-        {clip, "qvfault", "noseq", "log:" + lacks},
-        {longPath, "ffmpegloader", "", "log: video path of 1024 bytes refused"},
-        {longPath.substr(1), "ffmpegloader", "", "failed to open file " + longPath.substr(1)},
-        {clip, name250 + "n", "", "log: video loader name of 251 bytes refused"},
-        {clip, name250, "", "begin to load it lib" + name250 + ".so \n"},
+        {clip, "qvnoentry", "Could not find function GetVideoLoaderHandlerInfo"},
+        {clip, "qvfault", "Video Loader Handler failed ", "refuse"},
+        {clip, "qvfault", "log:" + lacks, "nulls"},
+        {clip, "qvfault", "log:" + lacks, "noframes"},
+        {clip, "qvfault", "log:" + lacks, "noseq"},
+        {longPath, "ffmpegloader", "log: video path of 1024 bytes refused"},
+        {longPath.substr(1), "ffmpegloader", "failed to open file " + longPath.substr(1)},
+        {clip, name250 + "n", "log: video loader name of 251 bytes refused"},
+        {clip, name250, "begin to load it lib" + name250 + ".so \n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.loader.substr(0, 20) + " " + c.path.substr(0, 60));
@@ -205,11 +194,10 @@ TEST(VideoOpen, RefusedWithALine)
         Stdout out;
         qvtest::clearSyslog();
         EXPECT_FALSE(openClip(c.path, c.loader == "-" ? nullptr : c.loader.c_str()));
-        if (c.line.compare(0, 4, "log:") == 0) {
-            EXPECT_TRUE(qvtest::syslogContains(c.line.substr(4))) << c.line;
-        } else {
-            EXPECT_NE(out.take().find(c.line), std::string::npos) << out.take();
-        }
+        const bool logged = c.line.compare(0, 4, "log:") == 0;
+        EXPECT_TRUE(logged ? qvtest::syslogContains(c.line.substr(4))
+                           : out.take().find(c.line) != std::string::npos)
+            << c.line << "\nin: " << out.take();
     }
     unsetenv("QV_FAULT_TABLE");
     unlink(fifo.c_str());
@@ -259,15 +247,16 @@ TEST_F(VideoTest, LoaderRules)
                   -22);
 
     const std::string& text = out.take();
-    EXPECT_EQ(countOf(text, "begin to load it libxvidloader.so"), 2)
+    EXPECT_EQ(qvtest::countOf(text, "begin to load it libxvidloader.so"), 2)
         << "the switch at the second open, the reopen";
-    EXPECT_EQ(countOf(text, " create movie texture"), 4) << "frames 20, 10, 5 and the fault plug-in's 0";
+    EXPECT_EQ(qvtest::countOf(text, " create movie texture"), 4)
+        << "frames 20, 10, 5 and the fault plug-in's 0";
 }
 
 // A truncated clip gives the frames before the cut; every answer is the right frame or a failure.
 TEST_F(VideoTest, TruncatedClipsNeverShowAWrongFrame)
 {
-    for (const ClipSpec& spec : qvtest::standardClips()) {
+    for (const qvtest::ClipSpec& spec : qvtest::standardClips()) {
         SCOPED_TRACE(qvtest::clipLabel(spec));
         Stdout out;
         Clip clip = openClip(qvtest::truncatedClip(spec, 0.5), loaderFor(spec.format));
@@ -288,11 +277,10 @@ TEST_F(VideoTest, TruncatedClipsNeverShowAWrongFrame)
 TEST_F(VideoTest, FrameLoadRefusedWithoutAContext)
 {
     VideoRes clip;
+    const jlong handle = qv::registerHandle(&clip);
     glXMakeContextCurrent(glXGetCurrentDisplay(), None, None, nullptr);
     qvtest::clearSyslog();
-    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr,
-                                                                        qv::registerHandle(&clip), 0),
-              -1);
+    EXPECT_EQ(Java_quorvex_viewer_AnimationView_VideoClip_loadNextFrame(nullptr, nullptr, handle, 0), -1);
     qv::forgetHandle(&clip);
     gl().makeCurrent();
     EXPECT_TRUE(qvtest::syslogContains(" loadNextFrame: no current GL context"));
