@@ -14,14 +14,12 @@ inline constexpr const char* kDejaVuSans = "/usr/share/fonts/truetype/dejavu/Dej
 
 extern int g_renders; // FreeType renders so far (font_test.cpp counts them)
 
-struct AtlasDeleter {
+struct Deleter {
     void operator()(texture_atlas_t* a) const { texture_atlas_delete(a); }
-};
-struct FontDeleter {
     void operator()(texture_font_t* f) const { texture_font_delete(f); }
 };
-using AtlasPtr = std::unique_ptr<texture_atlas_t, AtlasDeleter>;
-using FontPtr = std::unique_ptr<texture_font_t, FontDeleter>;
+using AtlasPtr = std::unique_ptr<texture_atlas_t, Deleter>;
+using FontPtr = std::unique_ptr<texture_font_t, Deleter>;
 
 // A glyph's bitmap position in the atlas, recovered from its coordinates.
 struct Rect {

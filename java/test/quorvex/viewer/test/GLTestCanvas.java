@@ -9,7 +9,6 @@ import com.jogamp.opengl.GLDrawableFactory;
 import com.jogamp.opengl.GLProfile;
 
 import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 import org.junit.rules.ExternalResource;
 
 /**
@@ -19,8 +18,7 @@ import org.junit.rules.ExternalResource;
 public final class GLTestCanvas extends ExternalResource {
     private GLAutoDrawable drawable;
     private GLContext context;
-    public final int width;
-    public final int height;
+    public final int width, height;
 
     public GLTestCanvas(int width, int height) {
         this.width = width;
@@ -29,7 +27,9 @@ public final class GLTestCanvas extends ExternalResource {
 
     @Override
     protected void before() {
-        NativeLibrary.load();
+        String library = System.getProperty("quorvex.library");
+        if (library == null) throw new IllegalStateException("set -Dquorvex.library to libquorvexviewer.so");
+        System.load(library); // a second load of the same path is a no-op
         GLProfile profile = GLProfile.get(GLProfile.GL2);
         GLCapabilities caps = new GLCapabilities(profile);
         caps.setDoubleBuffered(false);
@@ -40,9 +40,8 @@ public final class GLTestCanvas extends ExternalResource {
         drawable = GLDrawableFactory.getFactory(profile).createOffscreenAutoDrawable(null, caps, null, width, height);
         drawable.display(); // makes the context
         context = drawable.getContext();
-        if (context.makeCurrent() == GLContext.CONTEXT_NOT_CURRENT) {
+        if (context.makeCurrent() == GLContext.CONTEXT_NOT_CURRENT)
             throw new IllegalStateException("cannot make the GL context current");
-        }
         GL2 gl = gl(); // the viewer's canvas projection: pixels, y growing downwards
         gl.glViewport(0, 0, width, height);
         gl.glMatrixMode(GL2.GL_PROJECTION);
@@ -63,8 +62,7 @@ public final class GLTestCanvas extends ExternalResource {
 
     /** RGBA of the pixel at canvas (x, y), 0..255 each. */
     public int[] pixel(int x, int y) {
-        ByteBuffer buf = ByteBuffer.allocateDirect(4).order(ByteOrder.nativeOrder());
-        gl().glPixelStorei(GL.GL_PACK_ALIGNMENT, 1);
+        ByteBuffer buf = ByteBuffer.allocateDirect(4);
         gl().glReadPixels(x, height - 1 - y, 1, 1, GL.GL_RGBA, GL.GL_UNSIGNED_BYTE, buf);
         return new int[] {buf.get(0) & 0xff, buf.get(1) & 0xff, buf.get(2) & 0xff, buf.get(3) & 0xff};
     }

@@ -20,10 +20,9 @@ import org.junit.Test;
 import quorvex.viewer.Utils;
 
 /**
- * The shipped library exports exactly what the JVM binds (every native of the
- * viewer's classes, by its short or its long JNI name), the load hooks, the
- * plain video functions and the indexed circle add that Java cannot declare,
- * all under the library's version node, and nothing else.
+ * The shipped library exports exactly what the JVM binds (every native of the viewer's classes, by its
+ * short or its long JNI name), the load hooks, the plain video functions and the indexed circle add
+ * that Java cannot declare, all under the library's version node, and nothing else.
  */
 public class LibrarySurfaceTest {
     static final List<String> FIXED = List.of("JNI_OnLoad", "JNI_OnUnload", "getFrameId", "getTimeStamp",
@@ -57,8 +56,7 @@ public class LibrarySurfaceTest {
                 for (Method m : Class.forName(name, false, Utils.class.getClassLoader()).getDeclaredMethods()) {
                     if (!Modifier.isNative(m.getModifiers())) continue;
                     String shortName = "Java_" + mangle(name) + "_" + mangle(m.getName());
-                    String type = MethodType.methodType(m.getReturnType(), m.getParameterTypes())
-                            .toMethodDescriptorString();
+                    String type = MethodType.methodType(void.class, m.getParameterTypes()).toMethodDescriptorString();
                     String args = type.substring(1, type.indexOf(')'));
                     natives.add(new String[] {shortName, shortName + "__" + mangle(args)});
                 }

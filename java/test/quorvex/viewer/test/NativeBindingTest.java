@@ -1,9 +1,11 @@
 package quorvex.viewer.test;
 
 import static org.junit.Assert.assertEquals;
+import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
 import static org.junit.Assert.fail;
 
+import java.io.File;
 import java.lang.reflect.Array;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
@@ -17,20 +19,15 @@ import java.util.Map;
 import java.util.Set;
 import org.junit.ClassRule;
 import org.junit.Test;
+import quorvex.viewer.Utils;
 
 /**
- * Every native method of the viewer's classes binds by its JNI name, and
- * answers the worst arguments Java can pass (0 handles, nulls, zeros) with
- * its failure value (0, false, null or an empty string or array), without an
- * exception or a crash.
+ * Every native method of the viewer's classes binds by its JNI name and answers the worst arguments
+ * Java can pass (0 handles, nulls, zeros) with its failure value (0, false, null, "" or an empty
+ * array), without an exception or a crash; the process facts answer as the JVM sees them.
  */
 public class NativeBindingTest {
-    /**
-     * One row per class that declares natives: the class, then the natives whose
-     * answer to all-zero arguments is rightly not a failure value (objects made
-     * without arguments, facts of the process), as "name" (any answer) or
-     * "name=answer" (exactly that answer). Each subsystem adds its own row.
-     */
+    /** The class, then its natives rightly not answering a failure value, as "name" or "name=answer". */
     static final String[][] CLASSES = {
         {"quorvex.viewer.Utils", "getExeDir", "getPid", "hasSuitableOpenglVersion=true", "isWriteableImpl"},
         {"quorvex.viewer.ViewerProperties"},
@@ -67,22 +64,21 @@ public class NativeBindingTest {
             Map<String, String> exempt = new HashMap<>();
             for (String e : Arrays.asList(row).subList(1, row.length)) exempt.put(e.split("=")[0], e.contains("=") ? e.split("=")[1] : null);
             Set<String> seen = new HashSet<>();
-            for (Method m : Class.forName(row[0]).getDeclaredMethods()) {
+            Class<?> cls = Class.forName(row[0]);
+            for (Method m : cls.getDeclaredMethods()) {
                 if (!Modifier.isNative(m.getModifiers())) continue;
-                Class<?>[] types = m.getParameterTypes();
-                Object[] args = new Object[types.length];
-                for (int i = 0; i < args.length; i++) args[i] = zeroOf(types[i]);
+                String name = m.getName();
+                Object[] args = Arrays.stream(m.getParameterTypes()).map(NativeBindingTest::zeroOf).toArray();
                 m.setAccessible(true);
                 // The movie creator's natives are instance methods.
-                Object target = Modifier.isStatic(m.getModifiers()) ? null : Class.forName(row[0]).getDeclaredConstructor().newInstance();
+                Object target = Modifier.isStatic(m.getModifiers()) ? null : cls.getDeclaredConstructor().newInstance();
                 Object result = null;
                 try {
                     result = m.invoke(target, args);
                 } catch (InvocationTargetException e) {
-                    fail(row[0] + "." + m.getName() + " threw " + e.getCause());
+                    fail(row[0] + "." + name + " threw " + e.getCause());
                 }
-                seen.add(m.getName());
-                String name = m.getName();
+                seen.add(name);
                 boolean right = m.getReturnType() == void.class || (exempt.containsKey(name)
                         ? exempt.get(name) == null || exempt.get(name).equals(String.valueOf(result)) : isFailureValue(result));
                 if (!right) wrong.add(row[0] + "." + name + " = " + result);
@@ -92,5 +88,15 @@ public class NativeBindingTest {
             assertEquals("exempted natives that do not exist", Map.of(), exempt);
         }
         assertEquals("natives that did not answer 0/null with their failure value", List.of(), wrong);
+    }
+
+    /** The document opener is tested natively (tests/boundary). */
+    @Test
+    public void exeDirAndPidAreThoseOfThisProcess() throws Exception {
+        File library = new File(System.getProperty("quorvex.library"));
+        assertEquals(library.getCanonicalPath(), new File(Utils.getExeDir()).getCanonicalPath());
+        assertEquals(ProcessHandle.current().pid(), Utils.getPid());
+        assertTrue(Utils.isValidPid(Utils.getPid()));
+        assertFalse(Utils.isValidPid(Utils.getPid() + 1));
     }
 }

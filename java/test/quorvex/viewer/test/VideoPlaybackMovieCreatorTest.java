@@ -9,6 +9,7 @@ import java.io.File;
 import java.lang.reflect.Field;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.HashMap;
 import java.util.Map;
 import org.junit.Rule;
@@ -80,8 +81,7 @@ public class VideoPlaybackMovieCreatorTest {
         assertTrue(creator.initSaveVideo(null, mp4.getPath(), W, H, RATE, "h264", ENCODER));
         for (int[] colour : COLOURS) assertEquals(0, frame(creator, colour));
 
-        String[] twenty = new String[20]; // the most allowed; all but the first unused
-        Arrays.fill(twenty, ENCODER[0]);
+        String[] twenty = Collections.nCopies(20, ENCODER[0]).toArray(new String[0]); // the most allowed; all but the first unused
         int[][] reversed = {COLOURS[4], COLOURS[3], COLOURS[2], COLOURS[1], COLOURS[0]};
         assertTrue(creator.initSaveVideo(null, avi.getPath(), W, H, RATE, "mpeg4", twenty));
         for (int[] colour : reversed) assertEquals(0, frame(creator, colour));
@@ -98,8 +98,7 @@ public class VideoPlaybackMovieCreatorTest {
         assertEquals(0, creator.saveFrame(null, W, H));
         assertTrue(creator.closeAVI());
         String movie = new File(folder.getRoot(), "refused.mp4").getPath();
-        String[] tooMany = new String[21];
-        Arrays.fill(tooMany, ENCODER[0]);
+        String[] tooMany = Collections.nCopies(21, ENCODER[0]).toArray(new String[0]);
         Object[][] cases = {
             {movie, RATE, null}, {movie, RATE, new String[0]}, {movie, RATE, tooMany},
             {movie, RATE, new String[] {null}}, {null, RATE, ENCODER}, {"", RATE, ENCODER}, {movie, 0, ENCODER},
