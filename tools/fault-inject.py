@@ -141,7 +141,8 @@ class Group:
                 f.write(f"==== {self.name} {only or ''}\n{out[-20000:]}\n")
         if self.filters is None:
             return self.name + (" (timeout)" if timed_out else "")
-        failed = re.findall(r"^\[  FAILED  \] (\S+) \(", out, re.M)
+        # A parameterised case's line goes on with ", where GetParam() = ...".
+        failed = re.findall(r"^\[  FAILED  \] ([^\s,]+)(?:,| \()", out, re.M)
         if failed:
             return failed[0]
         started = re.findall(r"^\[ RUN      \] (\S+)", out, re.M)
