@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -31,22 +32,15 @@ inline bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, in
     RGBQUAD* pal = bpp == 8 ? FreeImage_GetPalette(dib) : nullptr;
     for (int i = 0; pal != nullptr && i < 256; ++i)
         pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
-    for (int y = 0; y < h; ++y) {
-        BYTE* line = FreeImage_GetScanLine(dib, h - 1 - y);
+    for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const Rgba c = px(x, y);
-            BYTE* p = line + x * (bpp / 8);
-            if (bpp == 8) {
-                p[0] = static_cast<BYTE>(c.r);
-                continue;
-            }
-            p[FI_RGBA_RED] = static_cast<BYTE>(c.r);
-            p[FI_RGBA_GREEN] = static_cast<BYTE>(c.g);
-            p[FI_RGBA_BLUE] = static_cast<BYTE>(c.b);
-            if (bpp == 32)
-                p[FI_RGBA_ALPHA] = static_cast<BYTE>(c.a);
+            RGBQUAD q{BYTE(c.b), BYTE(c.g), BYTE(c.r), BYTE(c.a)}; // little-endian order
+            if (bpp == 8)
+                FreeImage_SetPixelIndex(dib, x, h - 1 - y, &q.rgbRed);
+            else
+                FreeImage_SetPixelColor(dib, x, h - 1 - y, &q);
         }
-    }
     if (background != nullptr)
         FreeImage_SetBackgroundColor(dib, const_cast<RGBQUAD*>(background));
     const bool ok = FreeImage_Save(fif, dib, path.c_str(), flags) != 0;
@@ -68,34 +62,29 @@ inline PixelFn quadrants(int w, int h)
     };
 }
 
-// Resident-size bounds are checked in the plain build only: ASan holds freed
-// blocks in a quarantine of its own size and adds shadow memory and redzones,
-// so a peak measured there is the sanitizer's, not the loader's.
+// Resident-size bounds in the plain build only: under ASan its quarantine and shadow are measured.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kChecksResidentSize = false;
 #else
 constexpr bool kChecksResidentSize = true;
 #endif
 
-// A field of /proc/self/status in KiB (VmHWM, VmRSS); -1 when missing.
-inline long statusKiB(const char* field)
+// KiB by which the peak resident size passes the current one while `f` runs (VmHWM reset
+// through clear_refs 5); LONG_MAX, which no bound admits, when /proc cannot tell.
+inline long peakGrowthKiB(const std::function<void()>& f)
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line))
-        if (line.compare(0, key.size(), key) == 0)
-            return std::atol(line.c_str() + key.size());
-    return -1;
-}
-
-// VmHWM back to the current size (clear_refs 5): afterwards it is the peak of what follows.
-inline bool resetPeakResident()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.close();
-    return clear.good();
+    const auto kib = [](const std::string& key) {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.compare(0, key.size(), key) == 0)
+                return std::atol(line.c_str() + key.size());
+        return -1L;
+    };
+    const long before = kib("VmRSS:");
+    const bool reset = static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5" << std::flush);
+    f();
+    const long peak = kib("VmHWM:");
+    return reset && before >= 0 && peak >= 0 ? peak - before : LONG_MAX;
 }
 
 class ImageTest : public GlTest {
