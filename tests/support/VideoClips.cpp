@@ -20,18 +20,20 @@ constexpr const char* kRecipe = "v1";
 constexpr int kGridColumns = 4, kGridRows = 3, kWhiteMarkerCell = 0, kBlackMarkerCell = 8;
 
 // Per format, in ClipFormat order: name, file extension, ffmpeg's codec and container arguments
-// (a key frame every 12; x264's B-frames placed fixed, or it would drop them on this simple picture).
+// (x264's B-frames placed fixed, or it would drop them on this simple picture).
 struct FormatRecipe {
-    const char *name, *extension, *codec;
+    const char *name, *extension;
+    std::string codec;
 };
 const FormatRecipe& recipe(ClipFormat format)
 {
+    const std::string key = std::to_string(kClipKeyInterval);
     static const FormatRecipe recipes[] = {
         {"h264-mp4", ".mp4",
-         "-c:v libx264 -preset veryfast -x264-params b-adapt=0:bframes=2:scenecut=0:keyint=12:min-keyint=12"
-         " -f mp4"},
-        {"xvid-avi", ".avi", "-c:v mpeg4 -vtag XVID -bf 2 -g 12 -q:v 4 -f avi"},
-        {"mpeg2-mpg", ".mpg", "-c:v mpeg2video -bf 2 -g 12 -q:v 4 -f mpeg"},
+         "-c:v libx264 -preset veryfast -x264-params b-adapt=0:bframes=2:scenecut=0:keyint=" + key +
+             ":min-keyint=" + key + " -f mp4"},
+        {"xvid-avi", ".avi", "-c:v mpeg4 -vtag XVID -bf 2 -g " + key + " -q:v 4 -f avi"},
+        {"mpeg2-mpg", ".mpg", "-c:v mpeg2video -bf 2 -g " + key + " -q:v 4 -f mpeg"},
     };
     return recipes[static_cast<int>(format)];
 }

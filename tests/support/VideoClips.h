@@ -22,6 +22,7 @@ struct ClipSpec {
 };
 
 constexpr int kClipFramesPerSecond = 25;
+constexpr int kClipKeyInterval = 12; // the benchmarks seek to key frames
 
 // "h264-mp4 720x480 60" style label for test output.
 std::string clipLabel(const ClipSpec& spec);
