@@ -4,10 +4,9 @@
 
 #include "gl/TextureManager.h"
 #include "support/GlState.h"
+#include "support/Images.h"
 #include "support/ScriptedGlErrors.h"
 #include "support/SyslogCapture.h"
-
-#include <FreeImage.h>
 
 #include <unistd.h>
 
@@ -19,34 +18,6 @@
 #include <vector>
 
 namespace qvtest {
-
-using PixelFn = std::function<Rgba(int x, int y)>; // y counted from the top
-
-// Writes a w x h image of `bpp` bits (8: grey from the red channel) as `fif`, with FreeImage's save flags.
-inline bool writeImage(const std::string& path, FREE_IMAGE_FORMAT fif, int w, int h, int bpp,
-                       const PixelFn& px, const RGBQUAD* background = nullptr, int flags = 0)
-{
-    FIBITMAP* dib = FreeImage_Allocate(w, h, bpp);
-    if (dib == nullptr)
-        return false;
-    RGBQUAD* pal = bpp == 8 ? FreeImage_GetPalette(dib) : nullptr;
-    for (int i = 0; pal != nullptr && i < 256; ++i)
-        pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const Rgba c = px(x, y);
-            RGBQUAD q{BYTE(c.b), BYTE(c.g), BYTE(c.r), BYTE(c.a)}; // little-endian order
-            if (bpp == 8)
-                FreeImage_SetPixelIndex(dib, x, h - 1 - y, &q.rgbRed);
-            else
-                FreeImage_SetPixelColor(dib, x, h - 1 - y, &q);
-        }
-    if (background != nullptr)
-        FreeImage_SetBackgroundColor(dib, const_cast<RGBQUAD*>(background));
-    const bool ok = FreeImage_Save(fif, dib, path.c_str(), flags) != 0;
-    FreeImage_Unload(dib);
-    return ok;
-}
 
 inline PixelFn solid(Rgba c)
 {

@@ -37,28 +37,22 @@ protected:
             glRectf(b[0], b[1], b[2], b[3]);
         }
     }
-    // Saved file's size, and how many of its pixels differ from GL's read-back.
-    int mismatches(const std::string& p, unsigned w, unsigned h)
+    // How many of the saved file's pixels differ from GL's read-back.
+    int mismatches(const std::string& p, int w, int h)
     {
-        FIBITMAP* saved = FreeImage_Load(FreeImage_GetFIFFromFilename(p.c_str()), p.c_str(), 0);
-        if (saved == nullptr || FreeImage_GetWidth(saved) != w || FreeImage_GetHeight(saved) != h ||
-            FreeImage_GetBPP(saved) != 24) {
+        const Picture saved = readImage(p);
+        if (saved.width != w || saved.height != h || saved.bpp != 24) {
             ADD_FAILURE() << p << " missing or of the wrong size";
             return -1;
         }
-        const std::vector<uint8_t> pixels = readCanvas(w, h);
+        const std::vector<uint8_t> pixels = readCanvas(w, h); // bottom row first
         int n = 0;
-        for (unsigned row = 0; row < h; ++row) { // both bottom-up
-            const BYTE* line = FreeImage_GetScanLine(saved, row);
-            for (unsigned x = 0; x < w; ++x) {
-                const unsigned char* g = &pixels[(row * w + x) * 4];
-                const BYTE* s = line + x * 3;
-                n += s[FI_RGBA_RED] != g[0] || s[FI_RGBA_GREEN] != g[1] || s[FI_RGBA_BLUE] != g[2];
-            }
-        }
-        RGBQUAD c; // upright: red at the top left of the file's picture, blue at the bottom right
-        EXPECT_TRUE(FreeImage_GetPixelColor(saved, 10, h - 11, &c) && c.rgbRed == 255 && c.rgbBlue == 0);
-        FreeImage_Unload(saved);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                n +=
+                    !std::equal(saved.at(x, y), saved.at(x, y) + 3, &pixels[(size_t(h - 1 - y) * w + x) * 4]);
+        // Upright: red at the top left of the file's picture.
+        EXPECT_TRUE(saved.at(10, 10)[0] == 255 && saved.at(10, 10)[2] == 0);
         return n;
     }
     std::unique_ptr<GlContext> big_;

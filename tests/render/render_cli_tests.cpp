@@ -1,8 +1,8 @@
 // quorvex-render as a lab runs it: a process per render, checked by its exit
 // status, its one line on stderr, and probes of what it wrote.
+#include "support/Images.h"
 #include "support/Process.h"
 
-#include <FreeImage.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -62,49 +62,16 @@ int leftoverTemporaries()
     return n;
 }
 
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb; // top row first
-    const uint8_t* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
-};
-
-Picture loadPng(const std::string& path)
-{
-    Picture p;
-    FIBITMAP* raw = FreeImage_Load(FIF_PNG, path.c_str(), 0);
-    if (raw == nullptr)
-        return p;
-    FIBITMAP* bmp = FreeImage_ConvertTo24Bits(raw);
-    p.width = static_cast<int>(FreeImage_GetWidth(bmp));
-    p.height = static_cast<int>(FreeImage_GetHeight(bmp));
-    for (int y = 0; y < p.height; ++y) {
-        const BYTE* row = FreeImage_GetScanLine(bmp, p.height - 1 - y);
-        for (int x = 0; x < p.width; ++x)
-            for (int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE})
-                p.rgb.push_back(row[x * 3 + c]);
-    }
-    FreeImage_Unload(bmp);
-    FreeImage_Unload(raw);
-    return p;
-}
+using qvtest::Picture;
 
 // A stimulus whose left half is dark blue and right half light grey, so a
 // probe also tells a mirrored picture.
 std::string writeStimulus(const std::string& name, int width, int height)
 {
-    FIBITMAP* bmp = FreeImage_Allocate(width, height, 24);
-    for (int y = 0; y < height; ++y) {
-        BYTE* row = FreeImage_GetScanLine(bmp, y);
-        for (int x = 0; x < width; ++x) {
-            const bool left = x < width / 2;
-            row[x * 3 + FI_RGBA_RED] = left ? 20 : 200;
-            row[x * 3 + FI_RGBA_GREEN] = left ? 30 : 200;
-            row[x * 3 + FI_RGBA_BLUE] = left ? 120 : 200;
-        }
-    }
     const std::string path = workDir() + "/" + name;
-    FreeImage_Save(FIF_PNG, bmp, path.c_str(), 0);
-    FreeImage_Unload(bmp);
+    qvtest::writeImage(path, FIF_PNG, width, height, 24, [width](int x, int) {
+        return x < width / 2 ? qvtest::Rgba{20, 30, 120, 255} : qvtest::Rgba{200, 200, 200, 255};
+    });
     return path;
 }
 
@@ -145,7 +112,7 @@ TEST(RenderCli, HeatmapShowsTheDensestPlaceHottestAndTheStimulusElsewhere)
     const std::string out = workDir() + "/heat.png";
     const Result run = render("heatmap --data " + data + " --stimulus " + stimulus + " -o " + out);
     ASSERT_EQ(run.status, 0) << run.err;
-    const Picture p = loadPng(out);
+    const Picture p = qvtest::readImage(out);
     ASSERT_EQ(p.width, 640);
     ASSERT_EQ(p.height, 400);
     const auto hot = reddest(p);
@@ -168,7 +135,7 @@ TEST(RenderCli, AggregateGivesEveryRecordingTheSameWeight)
     const std::string out = workDir() + "/aggregate.png";
     const Result run = render("aggregate --size 600x300 -o " + out + " " + a + " " + b);
     ASSERT_EQ(run.status, 0) << run.err;
-    const Picture p = loadPng(out);
+    const Picture p = qvtest::readImage(out);
     ASSERT_EQ(p.width, 600);
     const uint8_t* left = p.at(150, 150);
     const uint8_t* right = p.at(450, 150);
@@ -270,7 +237,7 @@ TEST(RenderCliGlx, GlxAndEglRenderTheSamePicture)
     const std::string args = "heatmap --layers heatmap,fixations --data " + data + " --stimulus " + stimulus;
     ASSERT_EQ(render(args + " -o " + egl).status, 0);
     ASSERT_EQ(render(args + " --gl glx -o " + glx).status, 0);
-    EXPECT_EQ(loadPng(egl).rgb, loadPng(glx).rgb);
+    EXPECT_EQ(qvtest::readImage(egl).rgb, qvtest::readImage(glx).rgb);
 }
 
 // The pid of a process of ours whose command line holds `needle`, or -1.
@@ -310,8 +277,8 @@ TEST(RenderBatch, AKilledWorkerFailsItsRowOnlyAndARerunRendersOnlyWhatIsMissing)
     for (const char* says : {"row 1 (A): rendered", "row 2 (S): failed: the worker was killed by signal 9",
                              "row 3 (B): rendered"})
         EXPECT_NE(err.find(says), std::string::npos) << err;
-    EXPECT_EQ(loadPng(dir + "/A.png").width, 200);
-    EXPECT_EQ(loadPng(dir + "/B.png").width, 200);
+    EXPECT_EQ(qvtest::readImage(dir + "/A.png").width, 200);
+    EXPECT_EQ(qvtest::readImage(dir + "/B.png").width, 200);
     EXPECT_FALSE(fs::exists(dir + "/S.png"));
 
     // Up to date rows are skipped; a newer input or --force renders again.

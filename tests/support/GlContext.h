@@ -6,16 +6,14 @@
 
 #include <GL/glew.h>
 
+#include "support/Images.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace qvtest {
-
-struct Rgba {
-    int r, g, b, a;
-};
 
 class GlContext {
 public:
@@ -27,13 +25,11 @@ public:
     bool ok() const { return context_ != nullptr; }
     const std::string& error() const { return error_; }
     void makeCurrent();
-    // The GLXContext, opaque here so that X11's macros stay out of test code.
-    void* handle() const { return context_; }
+    // The viewer's canvas projection: pixels, y growing downwards, identity model-view.
+    void canvasProjection();
     int width() const { return width_; }
     int height() const { return height_; }
 
-    // The viewer's canvas projection: pixels, y growing downwards, identity model-view.
-    void canvasProjection();
     // Pixel at canvas (x, y), in 0..255 per channel.
     Rgba pixel(int x, int y) const;
 
