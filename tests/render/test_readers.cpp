@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -18,12 +19,7 @@ const double kNoTime = std::numeric_limits<double>::quiet_NaN();
 
 class Readers : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "qv_readers_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
+    void SetUp() override { fs::create_directories(dir_); }
     void TearDown() override { fs::remove_all(dir_); }
     std::string write(const std::string& name, const std::string& text)
     {
@@ -31,7 +27,7 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
-    fs::path dir_;
+    const fs::path dir_ = fs::temp_directory_path() / ("qv_readers_" + std::to_string(getpid()));
 };
 
 qvr::ReadOptions options(double width = 0, double height = 0, qvr::Source source = qvr::Source::Auto)
@@ -53,11 +49,6 @@ struct ReadCase {
     std::string text;
 };
 
-qvr::Sample sample(double x, double y, double durationMs, double timeS, long frame = -1)
-{
-    return {x, y, durationMs, timeS, frame};
-}
-
 const std::string kPupilFix =
     "id,start_timestamp,duration,start_frame_index,end_frame_index,norm_pos_x,norm_pos_y,"
     "dispersion,confidence,method,base_data\n";
@@ -78,38 +69,39 @@ TEST_F(Readers, ReadEachFormat)
     using F = qvr::Format;
     using S = qvr::Source;
     const ReadCase cases[] = {
-        {"pupil fixation, origin flipped", F::Pupil, S::Fixations, 1, 0, sample(250, 200, 240, 12.5, 30),
+        {"pupil fixation, origin flipped", F::Pupil, S::Fixations, 1, 0, qvr::Sample{250, 200, 240, 12.5, 30},
          options(1000, 800), kPupilFix + "1,12.5,240.0,30,37,0.25,0.75,1.2,0.9,pupil,\"1.0-0 1.1-0\"\n"},
         {"pupil gaze, quoted base_data before the positions, low confidence skipped", F::Pupil, S::Gaze, 1, 1,
-         sample(50, 75, 0, 2.0, 6), options(100, 100),
+         qvr::Sample{50, 75, 0, 2.0, 6}, options(100, 100),
          kPupilGaze + "1.0,5,0.3,\"a, b\",0.5,0.5\n2.0,6,0.95," + kLongBase + ",0.5,0.25\n"},
         {"pupil surface fixations, on_surf False skipped", F::Pupil, S::Fixations, 1, 1,
-         sample(20, 0, 150, 3.4), options(200, 100),
+         qvr::Sample{20, 0, 150, 3.4}, options(200, 100),
          "world_timestamp,fixation_id,start_timestamp,duration,dispersion,norm_pos_x,norm_pos_y,on_surf\n"
          "3.0,1,2.9,100,1,0.5,0.5,False\n3.5,2,3.4,150,1,0.1,1.0,True\n"},
-        {"neon fixations, ns times", F::Neon, S::Fixations, 1, 0, sample(812.5, 400, 200, 1636035466.5),
+        {"neon fixations, ns times", F::Neon, S::Fixations, 1, 0, qvr::Sample{812.5, 400, 200, 1636035466.5},
          options(),
          "section id,recording id,fixation id,start timestamp [ns],end timestamp [ns],duration [ms],"
          "fixation x [px],fixation y [px]\ns,r,1,1636035466500000000,1636035466700000000,200,812.5,400\n"},
-        {"neon gaze", F::Neon, S::Gaze, 1, 0, sample(10, 20, 0, 1.5), options(),
+        {"neon gaze", F::Neon, S::Gaze, 1, 0, qvr::Sample{10, 20, 0, 1.5}, options(),
          "section id,recording id,timestamp [ns],gaze x [px],gaze y [px],worn\ns,r,1500000000,10,20,1\n"},
         {"tobii fixation spanning rows counted once", F::Tobii, S::Fixations, 2, 0,
-         sample(512, 384, 250, 0.13), options(),
+         qvr::Sample{512, 384, 250, 0.13}, options(),
          kTobii + "100\tSaccade\t30\t1\t\t\t5\t5\n130\tFixation\t250\t1\t512\t384\t510\t380\n"
                   "147\tFixation\t250\t1\t512\t384\t514\t386\n163\tFixation\t250\t1\t512\t384\t512\t385\n"
                   "380\tEyesNotFound\t20\t1\t\t\t\t\n400\tFixation\t120\t2\t600\t300\t600\t300\n"},
         {"tobii gaze with decimal commas, empty cells skipped", F::Tobii, S::Gaze, 1, 1,
-         sample(510.5, 380.75, 0, 0.117), options(0, 0, S::Gaze),
+         qvr::Sample{510.5, 380.75, 0, 0.117}, options(0, 0, S::Gaze),
          kTobii +
              "100\tFixation\t250\t1\t512,5\t384,25\t\t\n117\tFixation\t250\t1\t512,5\t384,25\t510,5\t380,75\n"},
-        {"eyelink, '.' is missing", F::EyeLink, S::Fixations, 1, 1, sample(640.5, 480, 180, 0.35), options(),
+        {"eyelink, '.' is missing", F::EyeLink, S::Fixations, 1, 1, qvr::Sample{640.5, 480, 180, 0.35},
+         options(),
          "RECORDING_SESSION_LABEL,TRIAL_INDEX,CURRENT_FIX_X,CURRENT_FIX_Y,CURRENT_FIX_START,CURRENT_FIX_DURATION\n"
          "s1,1,.,.,100,200\ns1,1,640.5,480,350,180\n"},
-        {"xy without duration", F::XY, S::Gaze, 2, 0, sample(512, 384, 0, kNoTime), options(),
+        {"xy without duration", F::XY, S::Gaze, 2, 0, qvr::Sample{512, 384, 0, kNoTime}, options(),
          "512 384\n600\t 400\n"},
-        {"xy with duration and time", F::XY, S::Fixations, 2, 0, sample(512.5, 384, 250, 1.0), options(),
+        {"xy with duration and time", F::XY, S::Fixations, 2, 0, qvr::Sample{512.5, 384, 250, 1.0}, options(),
          "512.5,384,250,1000\n600,400,100,1250\n"},
-        {"BOM and CRLF", F::Neon, S::Fixations, 1, 0, sample(10, 20, 30, kNoTime), options(),
+        {"BOM and CRLF", F::Neon, S::Fixations, 1, 0, qvr::Sample{10, 20, 30, kNoTime}, options(),
          "\xEF\xBB\xBF"
          "fixation x [px],fixation y [px],duration [ms]\r\n10,20,30\r\n"},
     };
@@ -181,8 +173,7 @@ TEST_F(Readers, HostileInputIsSkippedOrRefused)
         const char* what;
         std::string text;
         qvr::ReadOptions options;
-        size_t count; // 0: refused
-        size_t skipped;
+        size_t count, skipped; // count 0: refused
     };
     const std::string nuls("\0\x01\xff\n\0,\0\n\xef\xbb", 10);
     const HostileCase cases[] = {

@@ -63,11 +63,9 @@ class ClipPlayback : public VideoTest, public testing::WithParamInterface<std::t
 TEST_P(ClipPlayback, ShowsEveryRequestedFrame)
 {
     const qvtest::ClipSpec& spec = qvtest::standardClips()[size_t(std::get<0>(GetParam()))];
-    const std::string path = qvtest::videoClip(spec);
-    ASSERT_FALSE(path.empty());
     Stdout out;
-    Clip clip = openClip(path, loaderFor(spec.format));
-    ASSERT_TRUE(clip);
+    Clip clip = openClip(qvtest::videoClip(spec), loaderFor(spec.format));
+    ASSERT_TRUE(clip) << qvtest::clipLabel(spec);
     EXPECT_EQ(clip->getWidth() * 10000 + clip->getHeight(), spec.width * 10000 + spec.height);
     const char* loaderFile[] = {"libffmpegloader.so", "libxvidloader.so", ""}; // by ClipFormat
     EXPECT_STREQ(clip->mpgloader != nullptr ? "" : clip->loaderdllname, loaderFile[int(spec.format)]);
