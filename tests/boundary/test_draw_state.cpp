@@ -225,8 +225,7 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
 
 } // namespace
 
-// Every handle kind an export destroys gives back each GL object it made
-// (the movie export's stub is checked where the pipe is, in ExportStream).
+// Every handle kind an export destroys gives back each GL object it made (the movie stub: ExportStream).
 TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
 {
     std::vector<unsigned char> frame(64 * 48 * 4, 0xff);
