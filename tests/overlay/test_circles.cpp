@@ -43,8 +43,7 @@ protected:
         const Rgba px = gl().pixel(x, y);
         return px.r == c.r && px.g == c.g && px.b == c.b;
     }
-    // A ring: a pixel of the colour within one pixel of each axis point (smooth lines may land on
-    // either neighbour), none inside.
+    // A ring: the colour within a pixel of each axis point (smooth lines land either side), none inside.
     void expectRing(int cx, int cy, int radius, const Rgba& colour)
     {
         const int points[4][2] = {{cx + radius, cy}, {cx - radius, cy}, {cx, cy + radius}, {cx, cy - radius}};
@@ -105,6 +104,7 @@ TEST_F(CircleTest, SlotWritesInOneTable)
     enum Kind { Append, Indexed, Export, Update, Hide };
     const float q = 1.0f / kWidth;
     const int cap = CircleDataSets::kCapacity;
+    const auto addExport = &Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF;
     // The update (row 5) keeps the slot's colour.
     const struct {
         Kind kind;
@@ -134,9 +134,8 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         case Update: circles->updateNode(row.slot, row.x, row.y, row.size, row.r, row.g, row.b); break;
         case Hide: circles->hideNode(const_cast<int*>(&row.slot), 1); break;
         case Export:
-            EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(
-                          nullptr, nullptr, qv::registerHandle(circles.get()), row.slot, row.x, row.y,
-                          row.size, row.r, row.g, row.b),
+            EXPECT_EQ(addExport(nullptr, nullptr, qv::registerHandle(circles.get()), row.slot, row.x, row.y,
+                                row.size, row.r, row.g, row.b),
                       1);
         }
         EXPECT_EQ(circles->totalNodes, row.total);
@@ -149,12 +148,10 @@ TEST_F(CircleTest, SlotWritesInOneTable)
         EXPECT_EQ(std::vector<float>(p, p + 4), row.floats);
         EXPECT_EQ(std::vector<int>(c, c + 3), row.bytes);
     }
-    EXPECT_EQ(Java_quorvex_viewer_OverlayView_GLCircle_addCircle__IIFFFFFF(nullptr, nullptr, 0, 3, 1, 1, 1, 1,
-                                                                           1, 1),
-              0);
-    circles->totalNodes = CircleDataSets::kCapacity;
+    EXPECT_EQ(addExport(nullptr, nullptr, 0, 3, 1, 1, 1, 1, 1, 1), 0); // no such handle
+    circles->totalNodes = cap;
     circles->addCircleNode(1, 1, 1, 1, 1, 1); // appending past the last slot
-    EXPECT_EQ(circles->totalNodes, CircleDataSets::kCapacity);
+    EXPECT_EQ(circles->totalNodes, cap);
     circles->clearNodes();
     EXPECT_EQ(circles->totalNodes, 0);
 }
