@@ -1,8 +1,6 @@
-// The GL state every export that touches GL leaves behind, in one table. Each
-// row starts from a caller state that is nowhere GL's default (qvtest::CallerState)
-// and names exactly the fields the call may leave changed: the leftovers its
-// drawing is documented to leave, "" for none. A leak and a reset of the
-// caller's state to a default both show up as a field not listed.
+// The GL state every export that touches GL leaves behind, in one table. Each row starts from a caller
+// state nowhere GL's default (qvtest::CallerState) and lists exactly the fields its drawing may leave
+// changed ("" for none): a leak, or a reset of the caller's state to a default, is a field not listed.
 #include "boundary/HandleRegistry.h"
 #include "gl/GLCache.h"
 #include "gl/ImageFixture.h"
@@ -27,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -34,11 +33,7 @@ namespace {
 using qvtest::GlState;
 
 // Exports accept only handles the registry knows, as if a creating export had made them.
-template <class T>
-jlong handle(T* object)
-{
-    return qv::registerHandle(object);
-}
+const auto handle = [](auto* object) { return qv::registerHandle(object); };
 
 // An export called as the rows call it: no JNI environment, no class.
 template <class F, class... A>
@@ -82,15 +77,13 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
             glEnableClientState(array);
         glEnable(GL_TEXTURE_RECTANGLE);
     };
-    // A single circle through one of its exports; `more` follows its colour. It leaves its vertex
-    // array on, line smoothing off and its line width.
+    // A single circle through one of its exports; `more` follows its colour.
     const char* kSingleCircle = "line smooth, vertex array, line width";
     const auto single = [&circles](auto exported, auto... more) {
         return [&circles, exported, more...] { jni(exported, circles, 50, 50, 5, 5, 1, 0, 0, more...); };
     };
     const char* kPlainQuad = "depth test, texture 2d unit 1, texture 2d parameters, current colour";
     const Row rows[] = {
-        // Images: the plain quad leaves depth testing off, its texture bound and the colour white.
         {"GetTexture", [&] { EXPECT_NE(images.getTexture(name.data()), 0); }, ""},
         {"DrawTexture", [&] { images.drawPlainTexture(name.data(), 5, 5, 0, 0, false); }, kPlainQuad},
         {"DrawTextureWithUpdate", [&] { images.drawPlainTexture(name.data(), 5, 5, 20, 20, true); },
@@ -111,8 +104,6 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
          "",
          {},
          true},
-        // Circles: a single circle leaves its vertex array on, line smoothing off and its line
-        // width; the batched draw its vertex array. A selection puts everything back.
         {"intGLCirlce",
          [&] { circles = jni(Java_quorvex_viewer_OverlayView_GLCircle_intGLCirlce, 256, 256); }, ""},
         {"createGraphic", [&] { jni(Java_quorvex_viewer_OverlayView_GLCircle_createGraphic, circles); }, "",
@@ -136,8 +127,6 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
              EXPECT_EQ(c.found_list, std::vector<int>{0});
          },
          ""},
-        // Text: the draw leaves depth testing off, its blend function, 2D texturing on with the
-        // font's texture bound, blending, rectangle texturing and the three client arrays off.
         {"intGLFont",
          [&] {
              font.reset(new QX_FTFont(const_cast<char*>("NoSuchFont.ttf"), 20));
@@ -168,7 +157,6 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
          },
          ""},
         {"fillPolygonGLF", [&] { EXPECT_TRUE(fillPolygon(xs, ys, 4)); }, ""},
-        // Heatmap: the result quad leaves blending off with its own function and equation.
         {"iniHeatmapBuffer",
          [&] { heatmap = jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_iniHeatmapBuffer_1n, 0, 0); },
          ""},
@@ -181,8 +169,7 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
          }},
         {"deleteHeatmap",
          [&] { jni(Java_quorvex_viewer_OverlayView_GLDirectBuffer_deleteHeatmap_1n, heatmap); }, ""},
-        // Video: the upload behind loadNextFrame and the draw put everything back (the design lets
-        // the colour stay white; it is restored here).
+        // Video: the upload behind loadNextFrame and the draw restore even the current colour.
         {"loadNextFrame upload",
          [&] {
              EXPECT_GT(createTextures(720, 480, frame.data(), 4, &clip), 0);
@@ -217,22 +204,19 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
     const Sampling clamped = {GL_NEAREST, GL_NEAREST, GL_CLAMP_TO_EDGE, GL_CLAMP_TO_EDGE};
     const Sampling glDefault = {GL_NEAREST_MIPMAP_LINEAR, GL_LINEAR, GL_REPEAT, GL_REPEAT};
     const CircleDataSets& set = *reinterpret_cast<CircleDataSets*>(circles);
-    const struct {
-        const char* texture;
-        GLuint id;
-        Sampling sampling;
-    } textures[] = {{"stimulus image", GLuint(images.getTexture(name.data())), linear},
-                    {"circle node table", set.attributeTexID, clamped},
-                    {"circle colour table", set.attributeTexID2, clamped},
-                    {"video clip", clip.m_mTex, glDefault}};
-    for (const auto& t : textures) {
-        SCOPED_TRACE(t.texture);
-        ASSERT_NE(t.id, 0u);
+    const std::tuple<const char*, GLuint, Sampling> textures[] = {
+        {"stimulus image", GLuint(images.getTexture(name.data())), linear},
+        {"circle node table", set.attributeTexID, clamped},
+        {"circle colour table", set.attributeTexID2, clamped},
+        {"video clip", clip.m_mTex, glDefault}};
+    for (const auto& [texture, id, sampling] : textures) {
+        SCOPED_TRACE(texture);
+        ASSERT_NE(id, 0u);
         Sampling got;
-        glBindTexture(GL_TEXTURE_2D, t.id);
+        glBindTexture(GL_TEXTURE_2D, id);
         for (GLenum p : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER, GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T})
             glGetTexParameteriv(GL_TEXTURE_2D, p, &got.emplace_back());
-        EXPECT_EQ(got, t.sampling);
+        EXPECT_EQ(got, sampling);
     }
     clip.deleteTexture();
     delete reinterpret_cast<CircleDataSets*>(circles);
@@ -241,8 +225,7 @@ TEST_F(DrawState, EveryExportLeavesOnlyItsDocumentedState)
 
 } // namespace
 
-// Every handle kind an export destroys gives back each GL object it made
-// (the movie export's stub is checked where the pipe is, in ExportStream).
+// Every handle kind an export destroys gives back each GL object it made (the movie stub: ExportStream).
 TEST_F(DrawState, DestroyingExportsFreeEveryGlObject)
 {
     std::vector<unsigned char> frame(64 * 48 * 4, 0xff);
